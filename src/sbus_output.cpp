@@ -1,0 +1,76 @@
+#include "sbus_output.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+
+#include "byte_order.hpp"
+#include "zelkolink.h"
+
+namespace zelkolink::sbus {
+
+namespace {
+
+constexpr uint32_t SBUS_CHANNEL_MAX = ZELKOLINK_SBUS_CHANNEL_MAX;  // 11 bits
+constexpr size_t CHANNELS_PER_GROUP = 8;  // eight 11-bit channels fill exactly 11 bytes
+constexpr size_t GROUP_BYTES = 11;
+constexpr size_t CHANNELS_BYTE = 1;
+constexpr size_t FLAGS_BYTE = 23;
+constexpr size_t END_BYTE = 24;
+
+// STD_TO_SBUS_FACTOR is 1.706, applied exactly as 1706 / 1000. Inputs above
+// STD_SATURATION all give at least 2048 and end up limited, so clamping them
+// first keeps every product small.
+constexpr uint32_t STD_TO_SBUS_NUMERATOR = 1706;
+constexpr uint32_t STD_TO_SBUS_DENOMINATOR = 1000;
+constexpr uint32_t STD_SATURATION = 1201;
+
+// SBUS2 end bytes: 0x04 + 16 * (calls mod 4).
+constexpr uint8_t SBUS2_END_BASE = 0x04;
+constexpr uint8_t SBUS2_END_STEP = 0x10;
+
+// Count of encode_v2 calls, process-wide, zero at load, wrapping at 256.
+std::atomic<uint8_t> i{0};
+
+uint64_t limited(uint16_t channel) { return std::min<uint32_t>(channel, SBUS_CHANNEL_MAX); }
+
+// Packs eight channels, least significant bit first, into 11 bytes: bit b of
+// channel k lands on bit (11k + b) mod 8 of byte (11k + b) / 8.
+void pack_group(uint8_t* bytes, const uint16_t* channel) {
+  const uint64_t c5 = limited(channel[5]);
+  const uint64_t low = limited(channel[0]) | limited(channel[1]) << 11 | limited(channel[2]) << 22 |
+                       limited(channel[3]) << 33 | limited(channel[4]) << 44 | c5 << 55;
+  const uint64_t high = c5 >> 9 | limited(channel[6]) << 2 | limited(channel[7]) << 13;
+  store_le64(bytes, low);
+  bytes[8] = static_cast<uint8_t>(high);
+  bytes[9] = static_cast<uint8_t>(high >> 8);
+  bytes[10] = static_cast<uint8_t>(high >> 16);
+}
+
+void encode(uint8_t* frame, const uint16_t* channels, uint8_t end_byte) {
+  pack_group(frame + CHANNELS_BYTE, channels);
+  pack_group(frame + CHANNELS_BYTE + GROUP_BYTES, channels + CHANNELS_PER_GROUP);
+  frame[FLAGS_BYTE] = 0;
+  frame[END_BYTE] = end_byte;
+}
+
+}  // namespace
+
+void convert_std(uint16_t* sbus_values, const uint16_t* std_values) {
+  for (size_t k = 0; k < ZELKOLINK_SBUS_CHANNEL_COUNT; ++k) {
+    const uint32_t standard = std::min<uint32_t>(std_values[k], STD_SATURATION);
+    const uint32_t sbus = standard * STD_TO_SBUS_NUMERATOR / STD_TO_SBUS_DENOMINATOR;
+    sbus_values[k] = static_cast<uint16_t>(std::min(sbus, SBUS_CHANNEL_MAX));
+  }
+}
+
+void encode_v1(uint8_t* frame, const uint16_t* channels) { encode(frame, channels, 0); }
+
+void encode_v2(uint8_t* frame, const uint16_t* channels) {
+  // Each caller takes its own step of the cycle; nothing else is ordered by
+  // the counter, so relaxed is enough.
+  const uint8_t call = i.fetch_add(1, std::memory_order_relaxed);
+  encode(frame, channels, static_cast<uint8_t>(SBUS2_END_BASE + SBUS2_END_STEP * (call % 4)));
+}
+
+}  // namespace zelkolink::sbus

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, what the full test run needs beyond the
+# base image: the MinGW-w64 cross compilers (64- and 32-bit) and Wine to run
+# the Windows builds' tests. Does nothing when everything is already there.
+set -euo pipefail
+
+missing=()
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
+command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686-posix)
+[ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
+[ -x /usr/lib/wine/wine ] || missing+=(wine32:i386)
+command -v wine >/dev/null || missing+=(wine)
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+dpkg --add-architecture i386
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,119 @@
+// Helpers shared by the test files: frame builders, record sentinels and the
+// feeding strategies used against the process-wide port parser.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "zelkolink.h"
+
+namespace zelkolink_test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline constexpr uint8_t kStart = 0xFA;
+inline constexpr uint8_t kEnd = 0x5F;
+inline constexpr uint8_t kUploadData = 0xA5;
+inline constexpr uint8_t kUploadRequest = 0xE5;
+inline constexpr uint16_t kSentinel = 0xA55A;  // marks record positions nobody wrote
+
+// A port frame: FA, command, little-endian length, payload, end byte.
+inline Bytes port_frame(uint8_t command, const Bytes& payload, uint8_t end = kEnd) {
+  Bytes frame{kStart, command, static_cast<uint8_t>(payload.size()),
+              static_cast<uint8_t>(payload.size() >> 8)};
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  frame.push_back(end);
+  return frame;
+}
+
+inline void append_le16(Bytes& bytes, uint16_t value) {
+  bytes.push_back(static_cast<uint8_t>(value));
+  bytes.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+inline Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+struct Records {
+  InputValues inputs;
+  ChannelValues channels;
+};
+
+inline Records sentinel_records() {
+  Records records;
+  for (uint16_t& value : records.inputs.value) value = kSentinel;
+  for (uint16_t& value : records.channels.value) value = kSentinel;
+  return records;
+}
+
+inline bool operator==(const Records& a, const Records& b) {
+  return std::memcmp(&a.inputs, &b.inputs, sizeof a.inputs) == 0 &&
+         std::memcmp(&a.channels, &b.channels, sizeof a.channels) == 0;
+}
+
+// Calls parse_port_data with a copy of the chunk in an exact-size heap block,
+// so a sanitizer build catches any read past its end.
+inline bool feed_chunk(const uint8_t* data, size_t len, InputValues* inputs,
+                       ChannelValues* channels) {
+  const Bytes chunk(data, data + len);
+  const ZelkoLinkBool result =
+      parse_port_data(chunk.data(), static_cast<uint8_t>(len), inputs, channels);
+  EXPECT_TRUE(result == 0 || result == 1) << "result must be exactly 0 or 1";
+  return result != 0;
+}
+
+// Chunk lengths that cover a stream of `total` bytes.
+inline std::vector<size_t> even_cuts(size_t total, size_t size) {
+  std::vector<size_t> cuts;
+  for (size_t done = 0; done < total; done += size) cuts.push_back(std::min(size, total - done));
+  return cuts;
+}
+
+inline std::vector<size_t> random_cuts(size_t total, std::mt19937& rng) {
+  std::vector<size_t> cuts;
+  std::uniform_int_distribution<size_t> size(1, ZELKOLINK_MAX_CHUNK);
+  for (size_t done = 0; done < total;) {
+    const size_t cut = std::min(size(rng), total - done);
+    cuts.push_back(cut);
+    done += cut;
+  }
+  return cuts;
+}
+
+// Feeds the stream in the given cuts; returns whether any call reported a frame.
+inline bool feed(const Bytes& stream, const std::vector<size_t>& cuts, Records& records) {
+  bool any = false;
+  size_t offset = 0;
+  for (const size_t cut : cuts) {
+    any |= feed_chunk(stream.data() + offset, cut, &records.inputs, &records.channels);
+    offset += cut;
+  }
+  return any;
+}
+
+// Leaves the parser with nothing pending: 500 zero bytes finish any pending
+// frame with a wrong end byte, and hold no start byte of their own.
+inline void drain_parser() {
+  const Bytes zeros(250, 0);
+  Records scratch = sentinel_records();
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_FALSE(feed_chunk(zeros.data(), zeros.size(), &scratch.inputs, &scratch.channels));
+  }
+}
+
+// Every parser test starts and ends with an empty parser.
+class PortParserTest : public ::testing::Test {
+ protected:
+  void SetUp() override { drain_parser(); }
+  void TearDown() override { drain_parser(); }
+};
+
+}  // namespace zelkolink_test
