@@ -36,9 +36,4 @@ void write_upload_stop(uint8_t* frame);
 // whether at least one upload-data frame with a correct end byte completed.
 bool parse(const uint8_t* data, size_t len, InputValues* inputs, ChannelValues* channels);
 
-// Decodes one upload record of payload_len bytes into the records that are
-// not null. A record shorter than its kind needs stores nothing.
-void decode_e5_func(const uint8_t* payload, size_t payload_len, InputValues* inputs,
-                    ChannelValues* channels);
-
 }  // namespace zelkolink::port_link
