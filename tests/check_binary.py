@@ -4,8 +4,9 @@
 Linux: the dynamic symbol table defines exactly the eight functions, the only
 NEEDED entry is the C library, and no undefined symbol names an allocation,
 I/O, abort or C++ runtime routine.
-Windows: the export table holds exactly the eight undecorated names, and the
-DLL imports from KERNEL32 and the C runtime only.
+Windows: the export table holds exactly the eight undecorated names, the DLL
+imports from KERNEL32 and the C runtime only, and it carries a version
+resource naming the release.
 """
 import argparse
 import re
@@ -82,6 +83,14 @@ def check_windows(args):
     foreign = [dll for dll in imported if not WINDOWS_RUNTIME_DLLS.match(dll)]
     if foreign or not imported:
         problems.append(f"imports beyond KERNEL32 and the C runtime: {imported}")
+    if args.version:
+        with open(args.library, "rb") as dll:
+            image = dll.read()
+        wanted = "FileVersion\0".encode("utf-16-le")
+        at = image.find(wanted)
+        found = image[at + len(wanted):at + len(wanted) + 64].decode("utf-16-le", "ignore") if at >= 0 else ""
+        if not found.lstrip("\0").startswith(args.version + "\0"):
+            problems.append(f"version resource should say FileVersion {args.version}")
     return problems
 
 
@@ -93,6 +102,7 @@ def main():
     parser.add_argument("--readelf", default="readelf")
     parser.add_argument("--objdump", default="objdump")
     parser.add_argument("--soname", help="expected SONAME (Linux)")
+    parser.add_argument("--version", help="expected FileVersion of the version resource (Windows)")
     args = parser.parse_args()
     problems = check_linux(args) if args.platform == "linux" else check_windows(args)
     for problem in problems:

@@ -178,7 +178,11 @@ TEST(SbusConvert, EveryInputGivesTheExactScaledValue) {
     for (uint32_t k = 0; k < 16; ++k) {
       const uint32_t x = base + k;
       const uint32_t exact = std::min<uint32_t>(x * 1706 / 1000, 2047);
-      const auto truncated = static_cast<uint32_t>(std::min(static_cast<double>(x) * 1.706, 2047.0));
+      // Stored through volatile so the product is rounded to a 64-bit double
+      // even where the FPU computes in extended precision (32-bit x87),
+      // which would truncate 500 * 1.706 to 852.
+      volatile double product = static_cast<double>(x) * 1.706;
+      const auto truncated = static_cast<uint32_t>(std::min(static_cast<double>(product), 2047.0));
       ASSERT_EQ(sbus[k], exact) << "input " << x;
       ASSERT_EQ(exact, truncated) << "input " << x;
     }
