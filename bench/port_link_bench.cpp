@@ -135,7 +135,8 @@ void BM_BaselineMemchrPerChunk(benchmark::State& state) {
   static const Bytes stream = noise_stream(false);
   for (auto _ : state) {
     for (size_t at = 0; at < stream.size(); at += 255) {
-      const void* hit = std::memchr(stream.data() + at, 0xFA, std::min<size_t>(255, stream.size() - at));
+      const void* hit =
+          std::memchr(stream.data() + at, 0xFA, std::min<size_t>(255, stream.size() - at));
       benchmark::DoNotOptimize(hit);
     }
   }

@@ -9,20 +9,20 @@
 #include "zelkolink.h"
 
 #ifndef SAMPLE_PORT_STREAM
-#define SAMPLE_PORT_STREAM "sample_port_stream.bin"
+#  define SAMPLE_PORT_STREAM "sample_port_stream.bin"
 #endif
 
-static void print_bytes(const char *label, const uint8_t *bytes, size_t count) {
+static void print_bytes(const char* label, const uint8_t* bytes, size_t count) {
   size_t k;
   printf("%s", label);
   for (k = 0; k < count; ++k) printf(" %02X", bytes[k]);
   printf("\n");
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   /* Chunk sizes a port might deliver, used in turn. */
   static const size_t chunk_sizes[] = {1, 7, 64, 255, 13, 100, 2, 31};
-  const char *path = argc > 1 ? argv[1] : SAMPLE_PORT_STREAM;
+  const char* path = argc > 1 ? argv[1] : SAMPLE_PORT_STREAM;
   uint8_t request[ZELKOLINK_REQUEST_FRAME_SIZE];
   uint8_t stop[ZELKOLINK_STOP_FRAME_SIZE];
   uint8_t chunk[ZELKOLINK_MAX_CHUNK];
@@ -31,7 +31,7 @@ int main(int argc, char **argv) {
   size_t turn = 0;
   size_t got;
   int frames = 0;
-  FILE *port = fopen(path, "rb");
+  FILE* port = fopen(path, "rb");
 
   if (port == NULL) {
     fprintf(stderr, "port_stream: cannot open %s\n", path);

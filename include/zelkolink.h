@@ -57,17 +57,17 @@
   (ZELKOLINK_VERSION_MAJOR * 10000 + ZELKOLINK_VERSION_MINOR * 100 + ZELKOLINK_VERSION_PATCH)
 
 /* Buffer sizes, in bytes unless said otherwise. */
-#define ZELKOLINK_REQUEST_FRAME_SIZE 7      /* request_upload_port_data output */
-#define ZELKOLINK_STOP_FRAME_SIZE 5         /* stop_upload_port_data output */
-#define ZELKOLINK_MAX_CHUNK 255             /* largest chunk parse_port_data takes */
-#define ZELKOLINK_INPUT_COUNT 9             /* 16-bit values in InputValues */
-#define ZELKOLINK_CHANNEL_COUNT 32          /* 16-bit values in ChannelValues */
-#define ZELKOLINK_GAME_CONTROLLER_COUNT 11  /* 16-bit values in GameControllerState */
+#define ZELKOLINK_REQUEST_FRAME_SIZE          7   /* request_upload_port_data output */
+#define ZELKOLINK_STOP_FRAME_SIZE             5   /* stop_upload_port_data output */
+#define ZELKOLINK_MAX_CHUNK                   255 /* largest chunk parse_port_data takes */
+#define ZELKOLINK_INPUT_COUNT                 9   /* 16-bit values in InputValues */
+#define ZELKOLINK_CHANNEL_COUNT               32  /* 16-bit values in ChannelValues */
+#define ZELKOLINK_GAME_CONTROLLER_COUNT       11  /* 16-bit values in GameControllerState */
 #define ZELKOLINK_GAME_CONTROLLER_REPORT_SIZE 19
-#define ZELKOLINK_COMPATIBLE_REPORT_SIZE 23
-#define ZELKOLINK_SBUS_CHANNEL_COUNT 16     /* 16-bit values in SbusChannels */
-#define ZELKOLINK_SBUS_FRAME_SIZE 25        /* bytes in SbusFrame */
-#define ZELKOLINK_SBUS_CHANNEL_MAX 2047     /* largest value in SBUS units */
+#define ZELKOLINK_COMPATIBLE_REPORT_SIZE      23
+#define ZELKOLINK_SBUS_CHANNEL_COUNT          16   /* 16-bit values in SbusChannels */
+#define ZELKOLINK_SBUS_FRAME_SIZE             25   /* bytes in SbusFrame */
+#define ZELKOLINK_SBUS_CHANNEL_MAX            2047 /* largest value in SBUS units */
 
 /* Export macro and calling convention. Build the DLL with ZELKOLINK_BUILDING
  * defined; its users import the functions. On Linux everything but the
@@ -135,14 +135,14 @@ typedef uint8_t SbusFrame[ZELKOLINK_SBUS_FRAME_SIZE];
  * payload_byte0,
  * payload_byte1  [in] copied verbatim; the library gives them no meaning.
  * Keeps no state; cannot fail. */
-ZELKOLINK_API void ZELKOLINK_CALL request_upload_port_data(uint8_t *frame, uint8_t payload_byte0,
+ZELKOLINK_API void ZELKOLINK_CALL request_upload_port_data(uint8_t* frame, uint8_t payload_byte0,
                                                            uint8_t payload_byte1);
 
 /* Builds the stop-upload frame the host sends to end an upload.
  * frame  [out] at least 5 bytes; bytes 0..4 become FA E4 00 00 5F. Bytes from
  *        index 5 on are never touched. Null: nothing happens.
  * Keeps no state; cannot fail. */
-ZELKOLINK_API void ZELKOLINK_CALL stop_upload_port_data(uint8_t *frame);
+ZELKOLINK_API void ZELKOLINK_CALL stop_upload_port_data(uint8_t* frame);
 
 /* Feeds one chunk of received port bytes to the stream parser.
  * data      [in] the chunk, exactly len bytes are read. May be null only when
@@ -172,9 +172,9 @@ ZELKOLINK_API void ZELKOLINK_CALL stop_upload_port_data(uint8_t *frame);
  *
  * NOT thread-safe: the reassembly buffer is process-wide and never reset.
  * Serialise calls, and parse one port stream per process. */
-ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_port_data(const uint8_t *data, uint8_t len,
-                                                           InputValues *inputs,
-                                                           ChannelValues *channels);
+ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_port_data(const uint8_t* data, uint8_t len,
+                                                           InputValues* inputs,
+                                                           ChannelValues* channels);
 
 /* ------------------------------------------------------------- HID reports */
 
@@ -190,8 +190,8 @@ ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_port_data(const uint8_t *data, 
  * low nibble of byte 13, value 8 the high nibble of byte 13; value 9 from
  * bytes 14-15; value 10 is byte 16.
  * Returns 1 on success, else 0. Keeps no state; reentrant. */
-ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_hid_game_controller_device(
-    GameControllerState *state, const uint8_t *report, uint8_t len);
+ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL
+parse_hid_game_controller_device(GameControllerState* state, const uint8_t* report, uint8_t len);
 
 /* Decodes a 23-byte compatible-device input report into nine input values.
  * inputs  [out] all nine values are written on success; untouched on
@@ -201,8 +201,8 @@ ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_hid_game_controller_device(
  *         neither tested nor read. Null: returns 0.
  * len     the report length; anything but 23 returns 0.
  * Returns 1 on success, else 0. Keeps no state; reentrant. */
-ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_hid_compatible_device(InputValues *inputs,
-                                                                       const uint8_t *report,
+ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_hid_compatible_device(InputValues* inputs,
+                                                                       const uint8_t* report,
                                                                        uint8_t len);
 
 /* ------------------------------------------------------------- SBUS output */
@@ -213,8 +213,8 @@ ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_hid_compatible_device(InputValu
  * std_values   [in] 16 standard values. May be the same array as
  *              sbus_values.
  * Null in either: nothing happens. Keeps no state; reentrant. */
-ZELKOLINK_API void ZELKOLINK_CALL convert_std_sbus_data(uint16_t *sbus_values,
-                                                        const uint16_t *std_values);
+ZELKOLINK_API void ZELKOLINK_CALL convert_std_sbus_data(uint16_t* sbus_values,
+                                                        const uint16_t* std_values);
 
 /* Packs sixteen channels into an SBUS frame with a zero end byte.
  * frame     [out] 25 bytes; bytes 1..22 get the channels (11 bits each, least
@@ -223,7 +223,7 @@ ZELKOLINK_API void ZELKOLINK_CALL convert_std_sbus_data(uint16_t *sbus_values,
  * channels  [in] 16 values; any value above 2047 is packed as 2047, so no
  *           channel spills into another.
  * Null in either: nothing happens. Keeps no state; reentrant. */
-ZELKOLINK_API void ZELKOLINK_CALL encode_sbus_data_v1(uint8_t *frame, const uint16_t *channels);
+ZELKOLINK_API void ZELKOLINK_CALL encode_sbus_data_v1(uint8_t* frame, const uint16_t* channels);
 
 /* Packs sixteen channels into an SBUS frame with the cycling SBUS2 end byte.
  * Writes bytes 1..23 exactly as encode_sbus_data_v1, and byte 24 = 0x04,
@@ -231,7 +231,7 @@ ZELKOLINK_API void ZELKOLINK_CALL encode_sbus_data_v1(uint8_t *frame, const uint
  * loaded. The counter is process-wide and advanced atomically; calls of
  * encode_sbus_data_v1 never advance it. Byte 0 is never touched.
  * Null in either: nothing happens and the counter does not advance. */
-ZELKOLINK_API void ZELKOLINK_CALL encode_sbus_data_v2(uint8_t *frame, const uint16_t *channels);
+ZELKOLINK_API void ZELKOLINK_CALL encode_sbus_data_v2(uint8_t* frame, const uint16_t* channels);
 
 #ifdef __cplusplus
 } /* extern "C" */

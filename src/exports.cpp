@@ -31,8 +31,8 @@ ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_port_data(const uint8_t* data, 
   return to_result(zelkolink::port_link::parse(data, len, inputs, channels));
 }
 
-ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL parse_hid_game_controller_device(
-    GameControllerState* state, const uint8_t* report, uint8_t len) {
+ZELKOLINK_API ZelkoLinkBool ZELKOLINK_CALL
+parse_hid_game_controller_device(GameControllerState* state, const uint8_t* report, uint8_t len) {
   if (state == nullptr || report == nullptr) return to_result(false);
   return to_result(zelkolink::hid::decode_game_controller(state, report, len));
 }

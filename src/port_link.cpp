@@ -17,8 +17,8 @@ constexpr uint8_t KIND_INPUTS_AND_CHANNELS = 2;
 constexpr size_t INPUTS_OFFSET = 1;
 constexpr size_t CHANNELS_OFFSET = 1;            // kind 1
 constexpr size_t COMBINED_CHANNELS_OFFSET = 31;  // kind 2; bytes 19..30 are not read
-constexpr size_t INPUTS_BYTES = 2 * ZELKOLINK_INPUT_COUNT;
-constexpr size_t CHANNELS_BYTES = 2 * ZELKOLINK_CHANNEL_COUNT;
+constexpr size_t INPUTS_BYTES = sizeof(uint16_t) * ZELKOLINK_INPUT_COUNT;
+constexpr size_t CHANNELS_BYTES = sizeof(uint16_t) * ZELKOLINK_CHANNEL_COUNT;
 constexpr size_t KIND_INPUTS_LENGTH = INPUTS_OFFSET + INPUTS_BYTES;                            // 19
 constexpr size_t KIND_CHANNELS_LENGTH = CHANNELS_OFFSET + CHANNELS_BYTES;                      // 65
 constexpr size_t KIND_INPUTS_AND_CHANNELS_LENGTH = COMBINED_CHANNELS_OFFSET + CHANNELS_BYTES;  // 95
@@ -73,8 +73,8 @@ void store_channels(ChannelValues* channels, const uint8_t* bytes) {
 // Decodes one upload record of payload_len bytes into the records that are
 // not null. The decoder never reads past the payload: a record shorter than
 // its kind needs stores nothing rather than half a record.
-[[gnu::always_inline]] inline void decode_e5_func(const uint8_t* payload, size_t payload_len, InputValues* inputs,
-                    ChannelValues* channels) {
+[[gnu::always_inline]] inline void decode_e5_func(const uint8_t* payload, size_t payload_len,
+                                                  InputValues* inputs, ChannelValues* channels) {
   if (payload_len == 0) return;
   switch (payload[0]) {
     case KIND_INPUTS:
@@ -98,7 +98,8 @@ void store_channels(ChannelValues* channels, const uint8_t* bytes) {
 // returns how far the scan moves on. The end byte, not the length, proves a
 // frame: a wrong one skips the claimed bytes unread. A command the host does
 // not act on moves the scan one byte only, so frames nested in it are found.
-[[gnu::always_inline]] inline size_t consume_frame(const uint8_t* frame, size_t payload_len, Sink& sink) {
+[[gnu::always_inline]] inline size_t consume_frame(const uint8_t* frame, size_t payload_len,
+                                                   Sink& sink) {
   const size_t frame_len = payload_len + FRAME_OVERHEAD;
   if (frame[frame_len - 1] != FRAME_END) return frame_len;
   switch (frame[1]) {
@@ -199,8 +200,7 @@ void write_upload_request(uint8_t* frame, uint8_t payload_byte0, uint8_t payload
 }
 
 void write_upload_stop(uint8_t* frame) {
-  const uint8_t bytes[ZELKOLINK_STOP_FRAME_SIZE] = {FRAME_START, CMD_UPLOAD_STOP, 0, 0,
-                                                    FRAME_END};
+  const uint8_t bytes[ZELKOLINK_STOP_FRAME_SIZE] = {FRAME_START, CMD_UPLOAD_STOP, 0, 0, FRAME_END};
   std::memcpy(frame, bytes, sizeof bytes);
 }
 

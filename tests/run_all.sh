@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is missing, then builds and tests the
-# Linux shared object and the Windows DLL (under Wine) from the same sources.
+# Linux shared object (plain, under valgrind, and with AddressSanitizer and
+# UndefinedBehaviorSanitizer), the 64- and 32-bit Windows DLLs under Wine,
+# lints the sources, and runs every fuzzer for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tests/install_dependencies.sh
 
-for preset in linux windows-x64; do
+for preset in linux windows-x64 windows-x86 sanitize; do
   echo "=== ${preset}"
   cmake --preset "${preset}"
   cmake --build --preset "${preset}"
   ctest --preset "${preset}"
 done
+
+echo "=== lint"
+tests/lint.sh build/linux
