@@ -8,13 +8,13 @@
 static int failures = 0;
 static int checks = 0;
 
-#define CHECK(condition)                                          \
-  do {                                                            \
-    ++checks;                                                     \
-    if (!(condition)) {                                           \
-      ++failures;                                                 \
+#define CHECK(condition)                                             \
+  do {                                                               \
+    ++checks;                                                        \
+    if (!(condition)) {                                              \
+      ++failures;                                                    \
       printf("%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
-    }                                                             \
+    }                                                                \
   } while (0)
 
 int main(void) {
@@ -23,9 +23,9 @@ int main(void) {
   static const uint8_t expected_request[] = {0xFA, 0xE5, 0x02, 0x00, 0x01, 0x02, 0x5F};
   static const uint8_t expected_stop[] = {0xFA, 0xE4, 0x00, 0x00, 0x5F};
   /* A kind-0 upload frame carrying inputs 0x0100 .. 0x0108. */
-  static const uint8_t upload[] = {0xFA, 0xA5, 0x13, 0x00, 0x00, 0x00, 0x01, 0x01, 0x01, 0x02,
-                                   0x01, 0x03, 0x01, 0x04, 0x01, 0x05, 0x01, 0x06, 0x01, 0x07,
-                                   0x01, 0x08, 0x01, 0x5F};
+  static const uint8_t upload[] = {0xFA, 0xA5, 0x13, 0x00, 0x00, 0x00, 0x01, 0x01,
+                                   0x01, 0x02, 0x01, 0x03, 0x01, 0x04, 0x01, 0x05,
+                                   0x01, 0x06, 0x01, 0x07, 0x01, 0x08, 0x01, 0x5F};
   uint8_t controller_report[ZELKOLINK_GAME_CONTROLLER_REPORT_SIZE] = {0x34, 0x12};
   uint8_t compatible_report[ZELKOLINK_COMPATIBLE_REPORT_SIZE] = {0xFA, 0, 0, 0, 0x78, 0x56};
   InputValues inputs;

@@ -20,11 +20,17 @@ uint16_t bits(const Bytes& report, size_t first, size_t width) {
 
 // Game-controller layout as (first bit, width) per value.
 constexpr std::array<std::pair<size_t, size_t>, 11> kControllerFields{{
-    {0, 16}, {16, 16}, {32, 16},    // values 0..2: bytes 0-1, 2-3, 4-5
-    {48, 12}, {60, 12},             // values 3, 4: bytes 6-8
-    {72, 12}, {84, 12},             // values 5, 6: bytes 9-11
-    {96, 12}, {108, 4},             // values 7, 8: bytes 12-13
-    {112, 16}, {128, 8},            // value 9: bytes 14-15; value 10: byte 16
+    {0, 16},
+    {16, 16},
+    {32, 16},  // values 0..2: bytes 0-1, 2-3, 4-5
+    {48, 12},
+    {60, 12},  // values 3, 4: bytes 6-8
+    {72, 12},
+    {84, 12},  // values 5, 6: bytes 9-11
+    {96, 12},
+    {108, 4},  // values 7, 8: bytes 12-13
+    {112, 16},
+    {128, 8},  // value 9: bytes 14-15; value 10: byte 16
 }};
 
 GameControllerState sentinel_state() {
@@ -44,7 +50,8 @@ Bytes random_report(std::mt19937& rng, size_t size) {
 }
 
 ZelkoLinkBool decode_controller(GameControllerState& state, const Bytes& report) {
-  return parse_hid_game_controller_device(&state, report.data(), static_cast<uint8_t>(report.size()));
+  return parse_hid_game_controller_device(&state, report.data(),
+                                          static_cast<uint8_t>(report.size()));
 }
 
 ZelkoLinkBool decode_compatible(InputValues& inputs, const Bytes& report) {
@@ -78,8 +85,8 @@ TEST(GameControllerReport, WorkedExamples) {
   report[17] = report[18] = 0xEE;  // carry nothing
   GameControllerState state = sentinel_state();
   ASSERT_EQ(decode_controller(state, report), 1);
-  const std::array<uint16_t, 11> expected{0x1234, 0, 0, 0x321, 0x654, 0xFFF, 0xFFF,
-                                          0x700, 0xA, 0, 0x00FF};
+  const std::array<uint16_t, 11> expected{0x1234, 0,     0,   0x321, 0x654, 0xFFF,
+                                          0xFFF,  0x700, 0xA, 0,     0x00FF};
   for (size_t k = 0; k < expected.size(); ++k) EXPECT_EQ(state.value[k], expected[k]) << k;
 }
 
@@ -88,7 +95,8 @@ TEST(GameControllerReport, WrongLengthOrNullChangesNothing) {
   for (const size_t size : std::initializer_list<size_t>{0, 1, 18, 20, 23, 255}) {
     const Bytes report = random_report(rng, std::max<size_t>(size, 1));
     GameControllerState state = sentinel_state();
-    EXPECT_EQ(parse_hid_game_controller_device(&state, report.data(), static_cast<uint8_t>(size)), 0)
+    EXPECT_EQ(parse_hid_game_controller_device(&state, report.data(), static_cast<uint8_t>(size)),
+              0)
         << size;
     EXPECT_TRUE(same(state, sentinel_state())) << size;
   }
@@ -127,13 +135,14 @@ TEST(CompatibleReport, WrongShapeOrNullChangesNothing) {
     size_t size;
     uint8_t first;
   };
-  const Shape shapes[] = {{23, 0xFB}, {23, 0x00}, {23, 0x5F}, {22, kStart}, {24, kStart},
-                          {0, kStart}, {1, kStart}, {255, kStart}};
+  const Shape shapes[] = {{23, 0xFB},   {23, 0x00},  {23, 0x5F},  {22, kStart},
+                          {24, kStart}, {0, kStart}, {1, kStart}, {255, kStart}};
   for (const Shape& shape : shapes) {
     Bytes report(std::max<size_t>(shape.size, 1), 0x11);
     report[0] = shape.first;
     InputValues inputs = sentinel_records().inputs;
-    EXPECT_EQ(parse_hid_compatible_device(&inputs, report.data(), static_cast<uint8_t>(shape.size)), 0)
+    EXPECT_EQ(parse_hid_compatible_device(&inputs, report.data(), static_cast<uint8_t>(shape.size)),
+              0)
         << shape.size << " bytes starting " << int{shape.first};
     EXPECT_TRUE(std::all_of(std::begin(inputs.value), std::end(inputs.value),
                             [](uint16_t v) { return v == kSentinel; }));

@@ -23,7 +23,8 @@ Frame reference_frame(const Channels16& channels, uint8_t end_byte) {
     const uint16_t value = std::min<uint16_t>(channels[k], 2047);
     for (size_t b = 0; b < 11; ++b) {
       const size_t at = 11 * k + b;
-      if ((value >> b) & 1u) frame[1 + at / 8] = static_cast<uint8_t>(frame[1 + at / 8] | 1u << (at % 8));
+      if ((value >> b) & 1u)
+        frame[1 + at / 8] = static_cast<uint8_t>(frame[1 + at / 8] | 1u << (at % 8));
     }
   }
   frame[24] = end_byte;
@@ -35,7 +36,8 @@ Channels16 unpack(const Frame& frame) {
   for (size_t k = 0; k < channels.size(); ++k) {
     for (size_t b = 0; b < 11; ++b) {
       const size_t at = 11 * k + b;
-      channels[k] = static_cast<uint16_t>(channels[k] | ((frame[1 + at / 8] >> (at % 8)) & 1u) << b);
+      channels[k] =
+          static_cast<uint16_t>(channels[k] | ((frame[1 + at / 8] >> (at % 8)) & 1u) << b);
     }
   }
   return channels;
@@ -57,7 +59,9 @@ Frame encode_v2(const Channels16& channels) {
   return frame;
 }
 
-uint8_t next_end_byte(uint8_t end) { return static_cast<uint8_t>(0x04 + (end + 0x10 - 0x04) % 0x40); }
+uint8_t next_end_byte(uint8_t end) {
+  return static_cast<uint8_t>(0x04 + (end + 0x10 - 0x04) % 0x40);
+}
 
 TEST(SbusEncode, MatchesTheBitPackerForRandomChannels) {
   std::mt19937 rng(21);
@@ -86,7 +90,8 @@ TEST(SbusEncode, WorkedExamples) {
   all_0x400.fill(0x400);
   Channels16 all_max;
   all_max.fill(2047);
-  const std::array<uint8_t, 11> half{0x00, 0x04, 0x20, 0x00, 0x01, 0x08, 0x40, 0x00, 0x02, 0x10, 0x80};
+  const std::array<uint8_t, 11> half{0x00, 0x04, 0x20, 0x00, 0x01, 0x08,
+                                     0x40, 0x00, 0x02, 0x10, 0x80};
   std::array<uint8_t, 22> twice;
   std::copy(half.begin(), half.end(), twice.begin());
   std::copy(half.begin(), half.end(), twice.begin() + 11);
@@ -144,8 +149,10 @@ TEST(SbusEncode, ConcurrentV2CallersShareTheCycleExactly) {
   for (const auto& counts : seen) {
     for (const auto& [end, count] : counts) total[end] += count;
   }
-  const std::map<uint8_t, int> expected{{0x04, kThreads * kCalls / 4}, {0x14, kThreads * kCalls / 4},
-                                        {0x24, kThreads * kCalls / 4}, {0x34, kThreads * kCalls / 4}};
+  const std::map<uint8_t, int> expected{{0x04, kThreads * kCalls / 4},
+                                        {0x14, kThreads * kCalls / 4},
+                                        {0x24, kThreads * kCalls / 4},
+                                        {0x34, kThreads * kCalls / 4}};
   EXPECT_EQ(total, expected);
 }
 
@@ -191,7 +198,8 @@ TEST(SbusConvert, EveryInputGivesTheExactScaledValue) {
 
 TEST(SbusConvert, WorkedExamplesAndInPlace) {
   Channels16 values{0, 1, 2, 100, 1199, 1200, 1201, 5000, 65535, 600, 1000, 3, 4, 5, 6, 7};
-  const Channels16 expected{0, 1, 3, 170, 2045, 2047, 2047, 2047, 2047, 1023, 1706, 5, 6, 8, 10, 11};
+  const Channels16 expected{0,    1,    3,    170, 2045, 2047, 2047, 2047,
+                            2047, 1023, 1706, 5,   6,    8,    10,   11};
   convert_std_sbus_data(values.data(), values.data());
   EXPECT_EQ(values, expected);
 }
