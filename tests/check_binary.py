@@ -5,8 +5,8 @@ Linux: the dynamic symbol table defines exactly the eight functions, the only
 NEEDED entry is the C library, and no undefined symbol names an allocation,
 I/O, abort or C++ runtime routine.
 Windows: the export table holds exactly the eight undecorated names, the DLL
-imports from KERNEL32 and the C runtime only, and it carries a version
-resource naming the release.
+imports from KERNEL32 and the C runtime only and none of the forbidden
+routines, and it carries a version resource naming the release.
 """
 import argparse
 import re
@@ -81,8 +81,13 @@ def check_windows(args):
                         f"missing {sorted(EXPORTS - exported)}")
     imported = re.findall(r"DLL Name: (\S+)", dump)
     foreign = [dll for dll in imported if not WINDOWS_RUNTIME_DLLS.match(dll)]
-    if foreign or not imported:
+    if foreign:
         problems.append(f"imports beyond KERNEL32 and the C runtime: {imported}")
+    # Each import table lists "hint name" rows after its DLL's name.
+    functions = set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", dump, re.MULTILINE))
+    forbidden = sorted(f for f in functions if FORBIDDEN.match(f))
+    if forbidden:
+        problems.append(f"imports forbidden routines: {forbidden}")
     if args.version:
         with open(args.library, "rb") as dll:
             image = dll.read()
