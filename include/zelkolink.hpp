@@ -35,14 +35,14 @@
 namespace zelkolink {
 
 /* The sizes of zelkolink.h as std::size_t, for span extents and arrays. */
-inline constexpr std::size_t request_frame_size = ZELKOLINK_REQUEST_FRAME_SIZE;  /* 7 */
-inline constexpr std::size_t stop_frame_size = ZELKOLINK_STOP_FRAME_SIZE;        /* 5 */
-inline constexpr std::size_t max_chunk = ZELKOLINK_MAX_CHUNK;                    /* 255 */
-inline constexpr std::size_t input_count = ZELKOLINK_INPUT_COUNT;                /* 9 */
-inline constexpr std::size_t channel_count = ZELKOLINK_CHANNEL_COUNT;            /* 32 */
-inline constexpr std::size_t game_controller_count = ZELKOLINK_GAME_CONTROLLER_COUNT;  /* 11 */
-inline constexpr std::size_t sbus_channel_count = ZELKOLINK_SBUS_CHANNEL_COUNT;  /* 16 */
-inline constexpr std::size_t sbus_frame_size = ZELKOLINK_SBUS_FRAME_SIZE;        /* 25 */
+inline constexpr std::size_t request_frame_size = ZELKOLINK_REQUEST_FRAME_SIZE;       /* 7 */
+inline constexpr std::size_t stop_frame_size = ZELKOLINK_STOP_FRAME_SIZE;             /* 5 */
+inline constexpr std::size_t max_chunk = ZELKOLINK_MAX_CHUNK;                         /* 255 */
+inline constexpr std::size_t input_count = ZELKOLINK_INPUT_COUNT;                     /* 9 */
+inline constexpr std::size_t channel_count = ZELKOLINK_CHANNEL_COUNT;                 /* 32 */
+inline constexpr std::size_t game_controller_count = ZELKOLINK_GAME_CONTROLLER_COUNT; /* 11 */
+inline constexpr std::size_t sbus_channel_count = ZELKOLINK_SBUS_CHANNEL_COUNT;       /* 16 */
+inline constexpr std::size_t sbus_frame_size = ZELKOLINK_SBUS_FRAME_SIZE;             /* 25 */
 
 /* ------------------------------------------------------------ record views
  * values(record) views the record's own storage: reading the span reads the
@@ -160,8 +160,9 @@ inline bool parse_port_data(std::span<const uint8_t> chunk, InputValues* inputs,
  * sbus_values  [out] 16 values: floor(x * 1.706), at most 2047.
  * std_values   [in] 16 standard values; may view the same array as
  *              sbus_values. Stateless; cannot fail. */
-inline void convert_std_sbus_data(std::span<uint16_t, sbus_channel_count> sbus_values,
-                                  std::span<const uint16_t, sbus_channel_count> std_values) noexcept {
+inline void convert_std_sbus_data(
+    std::span<uint16_t, sbus_channel_count> sbus_values,
+    std::span<const uint16_t, sbus_channel_count> std_values) noexcept {
   ::convert_std_sbus_data(sbus_values.data(), std_values.data());
 }
 

@@ -1,12 +1,11 @@
 // The C++ layer of zelkolink.hpp: its overloads must do exactly what the C
 // functions do, never cut a long span down to an 8-bit length, and its
 // stream feeder must decode what 255-byte C calls decode.
-#include "zelkolink.hpp"
-
 #include <array>
 #include <type_traits>
 
 #include "test_support.hpp"
+#include "zelkolink.hpp"
 
 namespace zelkolink_test {
 namespace {
@@ -14,7 +13,8 @@ namespace {
 // The views carry each record's size as their extent.
 static_assert(decltype(zelkolink::values(std::declval<const InputValues&>()))::extent == 9);
 static_assert(decltype(zelkolink::values(std::declval<const ChannelValues&>()))::extent == 32);
-static_assert(decltype(zelkolink::values(std::declval<const GameControllerState&>()))::extent == 11);
+static_assert(decltype(zelkolink::values(std::declval<const GameControllerState&>()))::extent ==
+              11);
 static_assert(std::is_same_v<decltype(zelkolink::values(std::declval<const InputValues&>())[0]),
                              const uint16_t&>);
 
@@ -43,7 +43,8 @@ TEST(CppRecordViews, ViewTheWholeRecordInPlace) {
 }
 
 TEST(CppCommandFrames, MatchTheCFunctions) {
-  for (const auto& [byte0, byte1] : {std::pair<uint8_t, uint8_t>{0x01, 0x02}, {0xFA, 0x5F}, {0, 0xFF}}) {
+  for (const auto& [byte0, byte1] :
+       {std::pair<uint8_t, uint8_t>{0x01, 0x02}, {0xFA, 0x5F}, {0, 0xFF}}) {
     std::array<uint8_t, ZELKOLINK_REQUEST_FRAME_SIZE> from_cpp;
     std::array<uint8_t, ZELKOLINK_REQUEST_FRAME_SIZE> from_c;
     from_cpp.fill(0xCC);
@@ -102,7 +103,8 @@ TEST(CppHidReports, EveryOtherLengthIsWrongEvenPast255) {
     GameControllerState state{};
     state.value[0] = kSentinel;
     Records records = sentinel_records();
-    EXPECT_EQ(zelkolink::parse_hid_game_controller_device(state, report), c.controller_ok) << c.size;
+    EXPECT_EQ(zelkolink::parse_hid_game_controller_device(state, report), c.controller_ok)
+        << c.size;
     EXPECT_EQ(state.value[0], c.controller_ok ? 0x11FA : kSentinel) << c.size;
     EXPECT_EQ(zelkolink::parse_hid_compatible_device(records.inputs, report), c.compatible_ok)
         << c.size;
@@ -126,7 +128,8 @@ TEST(CppSbus, ConvertAndEncodeMatchTheCFunctions) {
   std::mt19937 rng(32);
   for (int round = 0; round < 500; ++round) {
     Channels16 standard;
-    for (uint16_t& value : standard) value = static_cast<uint16_t>(rng() % (round % 2 ? 65536 : 1300));
+    for (uint16_t& value : standard)
+      value = static_cast<uint16_t>(rng() % (round % 2 ? 65536 : 1300));
     Channels16 from_cpp;
     Channels16 from_c;
     zelkolink::convert_std_sbus_data(from_cpp, standard);
@@ -203,12 +206,14 @@ TEST_F(PortParserTest, FeederDecodesWhat255ByteCallsDecode) {
     size_t size;
     bool completes;  // whether the prefix holds a whole frame, which the test relies on
   };
-  const SizeCase cases[] = {{0, false}, {1, false}, {255, false}, {256, true}, {4096, true}, {10000, true}};
+  const SizeCase cases[] = {{0, false},  {1, false},   {255, false},
+                            {256, true}, {4096, true}, {10000, true}};
   for (const SizeCase& c : cases) {
     const Bytes prefix(stream.begin(), stream.begin() + static_cast<ptrdiff_t>(c.size));
     drain_parser();
     Records expected = sentinel_records();
-    const bool expected_result = feed(prefix, even_cuts(prefix.size(), ZELKOLINK_MAX_CHUNK), expected);
+    const bool expected_result =
+        feed(prefix, even_cuts(prefix.size(), ZELKOLINK_MAX_CHUNK), expected);
     ASSERT_EQ(expected_result, c.completes) << c.size;
 
     drain_parser();

@@ -81,12 +81,13 @@ def expected_rows(stream, chunk):
     return rows
 
 
-CSV_HEADER = ",".join(["offset"] + [f"input{k}" for k in range(9)] + [f"channel{k}" for k in range(32)])
+CSV_HEADER = ",".join(["offset"] + [f"input{k}" for k in range(9)] +
+                      [f"channel{k}" for k in range(32)])
 
 
 def expected_csv(stream, chunk=255):
-    lines = [CSV_HEADER] + [",".join(map(str, [offset] + i + c)) for offset, i, c in expected_rows(stream, chunk)]
-    return "\n".join(lines) + "\n"
+    rows = [",".join(map(str, [offset] + i + c)) for offset, i, c in expected_rows(stream, chunk)]
+    return "\n".join([CSV_HEADER] + rows) + "\n"
 
 
 def sbus_frame_hex(standard, end_byte):
@@ -109,7 +110,8 @@ class Tool:
         self.command, self.work = command, work
 
     def run(self, *args, stdin=b""):
-        done = subprocess.run(self.command + list(args), input=stdin, capture_output=True, timeout=120)
+        done = subprocess.run(self.command + list(args), input=stdin, capture_output=True,
+                              timeout=120)
         # Windows programs write text with CR LF.
         return done.returncode, done.stdout.decode().replace("\r\n", "\n"), done.stderr.decode()
 
@@ -151,7 +153,8 @@ def decode_group(tool, sample):
     # Independent of the model: the last step of the sample's generator.
     last = out.splitlines()[-1].split(",")
     check(last[1:10] == [str(1500 + k) for k in range(9)], f"last row inputs {last[1:10]}")
-    check(last[10:] == [str((1024 + 37 * 5 * (k + 1)) % 2048) for k in range(32)], "last row channels")
+    check(last[10:] == [str((1024 + 37 * 5 * (k + 1)) % 2048) for k in range(32)],
+          "last row channels")
 
     byte_by_byte = expect_output(tool, ["--chunk", "1"], expected_csv(sample, 1))
     check(any(line.split(",")[1:10] == ["16962"] * 9 for line in byte_by_byte.splitlines()),
@@ -172,7 +175,8 @@ def check_json(tool, args, stream, chunk, stdin=b""):
     except json.JSONDecodeError as error:
         check(False, f"{args}: not JSON lines: {error}")
         return
-    expected = [{"offset": o, "inputs": i, "channels": c} for o, i, c in expected_rows(stream, chunk)]
+    expected = [{"offset": offset, "inputs": i, "channels": c}
+                for offset, i, c in expected_rows(stream, chunk)]
     check(status == 0 and rows == expected, f"{args}: status {status}, rows differ: {out[:300]}")
 
 
@@ -183,19 +187,26 @@ SBUS_LINES = [[100] * 16, [0, 1200, 65535, 1199, 1] + list(range(600, 611)), [7]
 def sbus_text(lines):
     """Space separated, comma separated and mixed, with blank lines between."""
     separators = [" ", ",", ", ", "\t", " ,"]
-    return "\n  \n".join(separators[n % 5].join(map(str, line)) for n, line in enumerate(lines)) + "\r\n\n"
+    text = "\n  \n".join(separators[n % 5].join(map(str, line)) for n, line in enumerate(lines))
+    return text + "\r\n\n"
+
+
+def expected_frames(lines, end_bytes):
+    return "".join(sbus_frame_hex(line, end) + "\n" for line, end in zip(lines, end_bytes))
+
+
+V2_END_BYTES = [0x04, 0x14, 0x24, 0x34, 0x04]  # a fresh process starts the cycle at 04
 
 
 def sbus_group(tool, sample):
-    v1 = "".join(sbus_frame_hex(line, 0x00) + "\n" for line in SBUS_LINES)
+    v1 = expected_frames(SBUS_LINES, [0x00] * len(SBUS_LINES))
     # Worked by hand: 100 scales to 170 = 0xAA; channel 1's low five bits
     # (01010) sit above channel 0's top three (000), and so on.
     check(v1.startswith("0F AA 50 85"), "the test's packer is wrong for sixteen 100s")
     expect_output(tool, ["--sbus", tool.file("values.txt", sbus_text(SBUS_LINES))], v1)
     expect_output(tool, ["--sbus"], v1, stdin=sbus_text(SBUS_LINES).encode())
-    # A fresh process: the end bytes start the cycle at 04.
-    v2 = "".join(sbus_frame_hex(line, end) + "\n" for line, end in zip(SBUS_LINES, [4, 0x14, 0x24, 0x34, 4]))
-    expect_output(tool, ["--sbus", "--v2", "-"], v2, stdin=sbus_text(SBUS_LINES).encode())
+    expect_output(tool, ["--sbus", "--v2", "-"], expected_frames(SBUS_LINES, V2_END_BYTES),
+                  stdin=sbus_text(SBUS_LINES).encode())
     expect_output(tool, ["--sbus"], "", stdin=b"\n \n")
 
 
@@ -239,9 +250,10 @@ def smoke_group(tool, sample):
     mode matters on Windows), SBUS from a file, and one failure."""
     expect_output(tool, [], expected_csv(sample))
     check_json(tool, ["--json", "--chunk", "7", "-"], sample, 7, stdin=sample)
-    v2 = "".join(sbus_frame_hex(line, end) + "\n" for line, end in zip(SBUS_LINES, [4, 0x14, 0x24, 0x34, 4]))
-    expect_output(tool, ["--sbus", "--v2", tool.file("values.txt", sbus_text(SBUS_LINES))], v2)
-    expect_failure(tool, ["--hex", tool.file("odd.hex", "fa a5 0\n")], 1, "odd number of hex digits")
+    expect_output(tool, ["--sbus", "--v2", tool.file("values.txt", sbus_text(SBUS_LINES))],
+                  expected_frames(SBUS_LINES, V2_END_BYTES))
+    expect_failure(tool, ["--hex", tool.file("odd.hex", "fa a5 0\n")], 1,
+                   "odd number of hex digits")
 
 
 GROUPS = {"decode": decode_group, "sbus": sbus_group, "errors": errors_group, "smoke": smoke_group}

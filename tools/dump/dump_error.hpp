@@ -26,6 +26,8 @@ inline DumpError usage_error(const std::string& message) {
   return DumpError(kExitBadUsage, message + " (see --help)");
 }
 
-inline DumpError input_error(const std::string& message) { return DumpError(kExitBadInput, message); }
+inline DumpError input_error(const std::string& message) {
+  return DumpError(kExitBadInput, message);
+}
 
 }  // namespace zelkolink_dump

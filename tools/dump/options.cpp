@@ -11,9 +11,9 @@ namespace {
 
 // A decimal number from 1 to 255, and nothing else (no sign, no spaces).
 std::size_t parse_chunk(std::string_view text) {
-  const bool digits_only = !text.empty() && text.size() <= 3 &&
-                           std::all_of(text.begin(), text.end(),
-                                       [](char c) { return c >= '0' && c <= '9'; });
+  const bool digits_only =
+      !text.empty() && text.size() <= 3 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
   std::size_t value = 0;
   for (const char c : text) value = value * 10 + static_cast<std::size_t>(c - '0');
   if (!digits_only || value < 1 || value > zelkolink::max_chunk) {
@@ -28,7 +28,8 @@ void check_combinations(const Options& options, bool chunk_given) {
   if (options.sbus && (options.hex || options.format == OutputFormat::json || chunk_given)) {
     throw usage_error("--sbus reads text values; --hex, --json and --chunk do not apply");
   }
-  if (options.hex && !options.file) throw usage_error("--hex needs a FILE, or - for standard input");
+  if (options.hex && !options.file)
+    throw usage_error("--hex needs a FILE, or - for standard input");
 }
 
 std::string_view chunk_value(std::span<const char* const> arguments, std::size_t& k) {

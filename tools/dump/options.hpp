@@ -20,7 +20,7 @@ struct Options {
   bool hex = false;      // the capture is hex text
   OutputFormat format = OutputFormat::csv;
   std::size_t chunk = zelkolink::max_chunk;  // bytes per parse call, 1..255
-  std::optional<std::string> file;          // "-" is standard input
+  std::optional<std::string> file;           // "-" is standard input
 };
 
 // The name a file argument of "-" stands for.

@@ -41,7 +41,8 @@ uint16_t parse_value(std::string_view field, const std::string& where) {
     throw input_error(where + ": '" + std::string(field) + "' is not a number");
   }
   uint32_t value = 0;  // stops growing at 65536, so any number of digits fits
-  for (const char c : digits) value = std::min<uint32_t>(value * 10 + static_cast<uint32_t>(c - '0'), 65536);
+  for (const char c : digits)
+    value = std::min<uint32_t>(value * 10 + static_cast<uint32_t>(c - '0'), 65536);
   if (negative || value > 65535) {
     throw input_error(where + ": " + std::string(field) + " is out of range 0..65535");
   }
@@ -70,7 +71,8 @@ void write_frame_hex(std::span<const uint8_t> frame, std::ostream& out) {
 
 }  // namespace
 
-std::vector<StandardValues> parse_sbus_lines(std::span<const uint8_t> text, const std::string& source) {
+std::vector<StandardValues> parse_sbus_lines(std::span<const uint8_t> text,
+                                             const std::string& source) {
   const std::string_view all(reinterpret_cast<const char*>(text.data()), text.size());
   std::vector<StandardValues> lines;
   std::size_t line_number = 0;
@@ -85,7 +87,8 @@ std::vector<StandardValues> parse_sbus_lines(std::span<const uint8_t> text, cons
   return lines;
 }
 
-void write_sbus_frames(std::span<const StandardValues> lines, bool cycling_end_byte, std::ostream& out) {
+void write_sbus_frames(std::span<const StandardValues> lines, bool cycling_end_byte,
+                       std::ostream& out) {
   for (const StandardValues& standard : lines) {
     std::array<uint16_t, zelkolink::sbus_channel_count> channels{};
     zelkolink::convert_std_sbus_data(channels, standard);
