@@ -26,6 +26,10 @@
 #ifndef ZELKOLINK_HPP
 #define ZELKOLINK_HPP
 
+#if __cplusplus < 202002L
+#error "zelkolink.hpp needs C++20 (std::span); from older C++ or C, include zelkolink.h"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
