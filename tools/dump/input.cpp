@@ -1,0 +1,109 @@
+#include "input.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "dump_error.hpp"
+#include "options.hpp"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace zelkolink_dump {
+namespace {
+
+struct CloseFile {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::FILE* binary_stdin() {
+#if defined(_WIN32)
+  // Text mode would turn CR LF into LF and stop at the first 0x1A byte.
+  _setmode(_fileno(stdin), _O_BINARY);
+#endif
+  return stdin;
+}
+
+std::vector<uint8_t> read_stream(std::FILE* file, const std::string& path) {
+  std::vector<uint8_t> bytes;
+  uint8_t block[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+    bytes.insert(bytes.end(), block, block + got);
+  }
+  if (std::ferror(file)) {
+    throw input_error("cannot read " + display_name(path) + ": " + std::strerror(errno));
+  }
+  return bytes;
+}
+
+std::optional<uint8_t> hex_digit_value(uint8_t c) {
+  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
+  return std::nullopt;
+}
+
+bool is_blank(uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+// 'g' for a printable character, 0x07 for anything else.
+std::string describe_character(uint8_t c) {
+  if (c >= 0x20 && c < 0x7F) return std::string("'") + static_cast<char>(c) + "'";
+  char code[8];
+  std::snprintf(code, sizeof code, "0x%02X", unsigned{c});
+  return code;
+}
+
+}  // namespace
+
+std::string display_name(const std::string& path) {
+  return path == kStandardInput ? std::string("standard input") : path;
+}
+
+std::vector<uint8_t> read_all(const std::string& path) {
+  if (path == kStandardInput) return read_stream(binary_stdin(), path);
+  const std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "rb"));
+  if (!file) throw input_error("cannot open " + path + ": " + std::strerror(errno));
+  return read_stream(file.get(), path);
+}
+
+std::vector<uint8_t> decode_hex(std::span<const uint8_t> text, const std::string& source) {
+  std::vector<uint8_t> bytes;
+  std::size_t digits = 0;
+  std::size_t line = 1;
+  std::size_t column = 0;
+  for (const uint8_t c : text) {
+    ++column;
+    if (c == '\n') {
+      ++line;
+      column = 0;
+    }
+    if (is_blank(c)) continue;
+    const std::optional<uint8_t> value = hex_digit_value(c);
+    if (!value) {
+      throw input_error(source + ": line " + std::to_string(line) + ", column " +
+                        std::to_string(column) + ": " + describe_character(c) +
+                        " is not a hex digit");
+    }
+    if (digits % 2 == 0) {
+      bytes.push_back(static_cast<uint8_t>(*value << 4));
+    } else {
+      bytes.back() = static_cast<uint8_t>(bytes.back() | *value);
+    }
+    ++digits;
+  }
+  if (digits % 2 != 0) {
+    throw input_error(source + ": odd number of hex digits (" + std::to_string(digits) +
+                      "), the last byte is incomplete");
+  }
+  return bytes;
+}
+
+}  // namespace zelkolink_dump

@@ -1,0 +1,68 @@
+// zelkolink-dump: decodes a captured port stream, or encodes SBUS frames,
+// with the ZelkoLink library, for people wiring up a device.
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <vector>
+
+#include "dump_error.hpp"
+#include "input.hpp"
+#include "options.hpp"
+#include "port_dump.hpp"
+#include "sample_capture.hpp"
+#include "sbus_lines.hpp"
+
+namespace zelkolink_dump {
+namespace {
+
+void run_port_dump(const Options& options) {
+  if (!options.file) {
+    dump_port_stream(sample_capture(), options.chunk, options.format, std::cout);
+    return;
+  }
+  const std::vector<uint8_t> bytes = read_all(*options.file);
+  if (options.hex) {
+    const std::vector<uint8_t> decoded = decode_hex(bytes, display_name(*options.file));
+    dump_port_stream(decoded, options.chunk, options.format, std::cout);
+  } else {
+    dump_port_stream(bytes, options.chunk, options.format, std::cout);
+  }
+}
+
+void run_sbus(const Options& options) {
+  const std::string path = options.file.value_or(kStandardInput);
+  const std::vector<StandardValues> lines = parse_sbus_lines(read_all(path), display_name(path));
+  write_sbus_frames(lines, options.sbus_v2, std::cout);
+}
+
+// Input is read and checked whole before anything is printed, so a bad input
+// leaves standard output empty.
+int run(std::span<const char* const> arguments) {
+  const Options options = parse_options(arguments);
+  if (options.help) {
+    std::cout << help_text();
+  } else if (options.sbus) {
+    run_sbus(options);
+  } else {
+    run_port_dump(options);
+  }
+  std::cout.flush();
+  if (!std::cout) throw input_error("cannot write to standard output");
+  return 0;
+}
+
+}  // namespace
+}  // namespace zelkolink_dump
+
+int main(int argc, char** argv) {
+  const std::size_t argument_count = argc > 1 ? static_cast<std::size_t>(argc - 1) : 0;
+  try {
+    return zelkolink_dump::run(std::span<const char* const>(argv + 1, argument_count));
+  } catch (const zelkolink_dump::DumpError& error) {
+    std::fprintf(stderr, "zelkolink-dump: %s\n", error.what());
+    return error.exit_status();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "zelkolink-dump: %s\n", error.what());
+    return zelkolink_dump::kExitBadInput;
+  }
+}

@@ -1,0 +1,37 @@
+// Command-line options of zelkolink-dump and the --help text that documents
+// them.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "zelkolink.hpp"
+
+namespace zelkolink_dump {
+
+enum class OutputFormat { csv, json };
+
+struct Options {
+  bool help = false;
+  bool sbus = false;     // encode SBUS frames instead of decoding a capture
+  bool sbus_v2 = false;  // with sbus: cycling SBUS2 end bytes
+  bool hex = false;      // the capture is hex text
+  OutputFormat format = OutputFormat::csv;
+  std::size_t chunk = zelkolink::max_chunk;  // bytes per parse call, 1..255
+  std::optional<std::string> file;           // "-" is standard input
+};
+
+// The name a file argument of "-" stands for.
+inline constexpr const char* kStandardInput = "-";
+
+// Reads the arguments after the program name. Throws DumpError (bad usage)
+// for an unknown option, a missing or bad option value, a second file, or
+// options that do not go together.
+Options parse_options(std::span<const char* const> arguments);
+
+// The full --help text, ending in a newline.
+const char* help_text();
+
+}  // namespace zelkolink_dump
