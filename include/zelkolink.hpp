@@ -27,7 +27,7 @@
 #define ZELKOLINK_HPP
 
 #if __cplusplus < 202002L
-#error "zelkolink.hpp needs C++20 (std::span); from older C++ or C, include zelkolink.h"
+#  error "zelkolink.hpp needs C++20 (std::span); from older C++ or C, include zelkolink.h"
 #endif
 
 #include <cstddef>

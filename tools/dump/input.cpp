@@ -10,8 +10,8 @@
 #include "options.hpp"
 
 #if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
+#  include <fcntl.h>
+#  include <io.h>
 #endif
 
 namespace zelkolink_dump {
