@@ -43,21 +43,18 @@ Channels16 unpack(const Frame& frame) {
   return channels;
 }
 
-Frame encode_v1(const Channels16& channels) {
+// Runs an encoder over a frame whose bytes are all stale except the caller's
+// start byte, so every byte the encoder must write is checked.
+Frame encode(void (*encoder)(uint8_t*, const uint16_t*), const Channels16& channels) {
   Frame frame;
   frame.fill(0xEE);
   frame[0] = kCallerStartByte;
-  encode_sbus_data_v1(frame.data(), channels.data());
+  encoder(frame.data(), channels.data());
   return frame;
 }
 
-Frame encode_v2(const Channels16& channels) {
-  Frame frame;
-  frame.fill(0xEE);
-  frame[0] = kCallerStartByte;
-  encode_sbus_data_v2(frame.data(), channels.data());
-  return frame;
-}
+Frame encode_v1(const Channels16& channels) { return encode(encode_sbus_data_v1, channels); }
+Frame encode_v2(const Channels16& channels) { return encode(encode_sbus_data_v2, channels); }
 
 uint8_t next_end_byte(uint8_t end) {
   return static_cast<uint8_t>(0x04 + (end + 0x10 - 0x04) % 0x40);
