@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstring>
 
 #include "byte_order.hpp"
 #include "zelkolink.h"
@@ -18,12 +19,12 @@ constexpr size_t CHANNELS_BYTE = 1;
 constexpr size_t FLAGS_BYTE = 23;
 constexpr size_t END_BYTE = 24;
 
-// STD_TO_SBUS_FACTOR is 1.706, applied exactly as 1706 / 1000. Inputs above
-// STD_SATURATION all give at least 2048 and end up limited, so clamping them
-// first keeps every product small.
-constexpr uint32_t STD_TO_SBUS_NUMERATOR = 1706;
-constexpr uint32_t STD_TO_SBUS_DENOMINATOR = 1000;
-constexpr uint32_t STD_SATURATION = 1201;
+// Standard values scale by STD_TO_SBUS_FACTOR. STD_FULL_SCALE scales to
+// 2047.2, the last value below 2048: every larger input gives 2047 too, so
+// clamping the input there is the whole of the output limit.
+constexpr float STD_TO_SBUS_FACTOR = 1.706F;
+constexpr float FLOOR_NUDGE = 0.001F;
+constexpr uint16_t STD_FULL_SCALE = 1200;
 
 // SBUS2 end bytes: 0x04 + 16 * (calls mod 4).
 constexpr uint8_t SBUS2_END_BASE = 0x04;
@@ -57,11 +58,20 @@ void encode(uint8_t* frame, const uint16_t* channels, uint8_t end_byte) {
 }  // namespace
 
 void convert_std(uint16_t* sbus_values, const uint16_t* std_values) {
+  // Read all sixteen first: the two arrays may be the same.
+  uint16_t standard[ZELKOLINK_SBUS_CHANNEL_COUNT];
+  int16_t sbus[ZELKOLINK_SBUS_CHANNEL_COUNT];
+  std::memcpy(standard, std_values, sizeof standard);
   for (size_t k = 0; k < ZELKOLINK_SBUS_CHANNEL_COUNT; ++k) {
-    const uint32_t standard = std::min<uint32_t>(std_values[k], STD_SATURATION);
-    const uint32_t sbus = standard * STD_TO_SBUS_NUMERATOR / STD_TO_SBUS_DENOMINATOR;
-    sbus_values[k] = static_cast<uint16_t>(std::min(sbus, SBUS_CHANNEL_MAX));
+    // For x up to STD_FULL_SCALE the exact product x * 1.706 is a multiple of
+    // 1/500, so it is never less than 0.002 below the next integer, while a
+    // single-precision product is within 0.0003 of it. Nudged up by 0.001
+    // and truncated, it therefore lands on exactly floor(x * 1.706), and the
+    // loop runs as a handful of vector instructions.
+    const auto x = static_cast<float>(std::min<uint16_t>(standard[k], STD_FULL_SCALE));
+    sbus[k] = static_cast<int16_t>(x * STD_TO_SBUS_FACTOR + FLOOR_NUDGE);
   }
+  std::memcpy(sbus_values, sbus, sizeof sbus);
 }
 
 void encode_v1(uint8_t* frame, const uint16_t* channels) { encode(frame, channels, 0); }
