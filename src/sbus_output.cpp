@@ -12,7 +12,7 @@ namespace zelkolink::sbus {
 
 namespace {
 
-constexpr uint32_t SBUS_CHANNEL_MAX = ZELKOLINK_SBUS_CHANNEL_MAX;  // 11 bits
+constexpr uint16_t SBUS_CHANNEL_MAX = ZELKOLINK_SBUS_CHANNEL_MAX;  // 11 bits
 constexpr size_t CHANNELS_PER_GROUP = 8;  // eight 11-bit channels fill exactly 11 bytes
 constexpr size_t GROUP_BYTES = 11;
 constexpr size_t CHANNELS_BYTE = 1;
@@ -33,24 +33,30 @@ constexpr uint8_t SBUS2_END_STEP = 0x10;
 // Count of encode_v2 calls, process-wide, zero at load, wrapping at 256.
 std::atomic<uint8_t> i{0};
 
-uint64_t limited(uint16_t channel) { return std::min<uint32_t>(channel, SBUS_CHANNEL_MAX); }
-
-// Packs eight channels, least significant bit first, into 11 bytes: bit b of
-// channel k lands on bit (11k + b) mod 8 of byte (11k + b) / 8.
-void pack_group(uint8_t* bytes, const uint16_t* channel) {
-  const uint64_t c5 = limited(channel[5]);
-  const uint64_t low = limited(channel[0]) | limited(channel[1]) << 11 | limited(channel[2]) << 22 |
-                       limited(channel[3]) << 33 | limited(channel[4]) << 44 | c5 << 55;
-  const uint64_t high = c5 >> 9 | limited(channel[6]) << 2 | limited(channel[7]) << 13;
+// Packs eight channels of at most 11 bits, least significant bit first,
+// into 11 bytes: bit b of channel k lands on bit (11k + b) mod 8 of byte
+// (11k + b) / 8.
+[[gnu::always_inline]] inline void pack_group(uint8_t* bytes, const uint16_t* channel) {
+  const uint64_t c5 = channel[5];
+  const uint64_t low = uint64_t{channel[0]} | uint64_t{channel[1]} << 11 |
+                       uint64_t{channel[2]} << 22 | uint64_t{channel[3]} << 33 |
+                       uint64_t{channel[4]} << 44 | c5 << 55;
+  const uint64_t high = c5 >> 9 | uint64_t{channel[6]} << 2 | uint64_t{channel[7]} << 13;
   store_le64(bytes, low);
   bytes[8] = static_cast<uint8_t>(high);
   bytes[9] = static_cast<uint8_t>(high >> 8);
   bytes[10] = static_cast<uint8_t>(high >> 16);
 }
 
+// Limits every channel to 11 bits first, in one vector pass, so that no
+// channel's high bits spill into the next one's.
 void encode(uint8_t* frame, const uint16_t* channels, uint8_t end_byte) {
-  pack_group(frame + CHANNELS_BYTE, channels);
-  pack_group(frame + CHANNELS_BYTE + GROUP_BYTES, channels + CHANNELS_PER_GROUP);
+  uint16_t limited[ZELKOLINK_SBUS_CHANNEL_COUNT];
+  for (size_t k = 0; k < ZELKOLINK_SBUS_CHANNEL_COUNT; ++k) {
+    limited[k] = std::min(channels[k], SBUS_CHANNEL_MAX);
+  }
+  pack_group(frame + CHANNELS_BYTE, limited);
+  pack_group(frame + CHANNELS_BYTE + GROUP_BYTES, limited + CHANNELS_PER_GROUP);
   frame[FLAGS_BYTE] = 0;
   frame[END_BYTE] = end_byte;
 }
