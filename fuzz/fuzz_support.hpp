@@ -24,19 +24,32 @@ namespace zelkolink_fuzz {
   std::abort();
 }
 
-// Exactly `count` elements on the heap, nothing more.
+// Exactly `count` elements on the heap, nothing more; `count` is not zero.
 template <typename T>
 std::unique_ptr<T[]> exact_block(size_t count) {
   return std::unique_ptr<T[]>(new T[count]);
 }
 
-// An exact-size heap copy of `size` bytes of `data`, zero past `available`.
-inline std::unique_ptr<uint8_t[]> exact_copy(const uint8_t* data, size_t available, size_t size) {
-  std::unique_ptr<uint8_t[]> block = exact_block<uint8_t>(size);
-  std::memset(block.get(), 0, size);
-  if (available != 0) std::memcpy(block.get(), data, std::min(available, size));
-  return block;
-}
+// Bytes in a heap block that ends exactly where they end, a copy of the
+// first `size` bytes of `from` (zero past `available`). AddressSanitizer does
+// not guard a zero-size allocation, so an empty one points just past a
+// one-byte block instead.
+class ExactBytes {
+ public:
+  ExactBytes(const uint8_t* from, size_t available, size_t size)
+      : block_(exact_block<uint8_t>(size == 0 ? 1 : size)), data_(block_.get() + (size == 0)) {
+    std::memset(data_, 0, size);
+    if (available != 0) std::memcpy(data_, from, std::min(available, size));
+  }
+  explicit ExactBytes(size_t size) : ExactBytes(nullptr, 0, size) {}
+
+  uint8_t* data() const { return data_; }
+  uint8_t& operator[](size_t at) const { return data_[at]; }
+
+ private:
+  std::unique_ptr<uint8_t[]> block_;
+  uint8_t* data_;
+};
 
 // Takes fields off the front of the input; past its end every byte is zero.
 class Reader {

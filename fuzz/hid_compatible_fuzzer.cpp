@@ -29,17 +29,17 @@ bool same(const InputValues& a, const InputValues& b) { return std::memcmp(&a, &
 // Decodes the first `len` input bytes (zero-padded) as a `len`-byte report,
 // with byte 0 replaced by `first` when given, and checks the outcome.
 void check_length(const uint8_t* data, size_t size, size_t len, int first = -1) {
-  const std::unique_ptr<uint8_t[]> report = zelkolink_fuzz::exact_copy(data, size, len);
+  const zelkolink_fuzz::ExactBytes report(data, size, len);
   if (first >= 0 && len > 0) report[0] = static_cast<uint8_t>(first);
   const auto inputs = std::make_unique<InputValues>(sentinel_inputs());
   const ZelkoLinkBool result =
-      parse_hid_compatible_device(inputs.get(), report.get(), static_cast<uint8_t>(len));
+      parse_hid_compatible_device(inputs.get(), report.data(), static_cast<uint8_t>(len));
   const bool valid = len == kReportSize && report[0] == kReportStart;
   FUZZ_CHECK(result == (valid ? 1 : 0));
-  FUZZ_CHECK(same(*inputs, valid ? model(report.get()) : sentinel_inputs()));
+  FUZZ_CHECK(same(*inputs, valid ? model(report.data()) : sentinel_inputs()));
 
   // Null pointers: false, and the inputs are untouched.
-  FUZZ_CHECK(parse_hid_compatible_device(nullptr, report.get(), static_cast<uint8_t>(len)) == 0);
+  FUZZ_CHECK(parse_hid_compatible_device(nullptr, report.data(), static_cast<uint8_t>(len)) == 0);
   *inputs = sentinel_inputs();
   FUZZ_CHECK(parse_hid_compatible_device(inputs.get(), nullptr, static_cast<uint8_t>(len)) == 0);
   FUZZ_CHECK(same(*inputs, sentinel_inputs()));

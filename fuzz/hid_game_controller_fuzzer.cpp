@@ -47,15 +47,15 @@ bool same(const GameControllerState& a, const GameControllerState& b) {
 // Decodes the first `len` input bytes (zero-padded) passed as a `len`-byte
 // report and checks the outcome.
 void check_length(const uint8_t* data, size_t size, size_t len) {
-  const std::unique_ptr<uint8_t[]> report = zelkolink_fuzz::exact_copy(data, size, len);
+  const zelkolink_fuzz::ExactBytes report(data, size, len);
   const auto state = std::make_unique<GameControllerState>(sentinel_state());
   const ZelkoLinkBool result =
-      parse_hid_game_controller_device(state.get(), report.get(), static_cast<uint8_t>(len));
+      parse_hid_game_controller_device(state.get(), report.data(), static_cast<uint8_t>(len));
   FUZZ_CHECK(result == (len == kReportSize ? 1 : 0));
-  FUZZ_CHECK(same(*state, result == 1 ? model(report.get()) : sentinel_state()));
+  FUZZ_CHECK(same(*state, result == 1 ? model(report.data()) : sentinel_state()));
 
   // Null pointers: false, and the state is untouched.
-  FUZZ_CHECK(parse_hid_game_controller_device(nullptr, report.get(), static_cast<uint8_t>(len)) == 0);
+  FUZZ_CHECK(parse_hid_game_controller_device(nullptr, report.data(), static_cast<uint8_t>(len)) == 0);
   *state = sentinel_state();
   FUZZ_CHECK(parse_hid_game_controller_device(state.get(), nullptr, static_cast<uint8_t>(len)) == 0);
   FUZZ_CHECK(same(*state, sentinel_state()));
