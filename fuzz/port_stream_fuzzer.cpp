@@ -17,9 +17,9 @@ namespace {
 using zelkolink_test::Bytes;
 using zelkolink_test::Records;
 
-constexpr uint8_t kNoInputs = 1;      // pass null for the inputs record
-constexpr uint8_t kNoChannels = 2;    // pass null for the channels record
-constexpr uint8_t kEmptyCalls = 4;    // a zero-length and a null-data call before each chunk
+constexpr uint8_t kNoInputs = 1;    // pass null for the inputs record
+constexpr uint8_t kNoChannels = 2;  // pass null for the channels record
+constexpr uint8_t kEmptyCalls = 4;  // a zero-length and a null-data call before each chunk
 
 // Reports whether a parse call completed a frame; its result must be 0 or 1.
 bool parse(const uint8_t* data, size_t len, InputValues* inputs, ChannelValues* channels) {
@@ -39,8 +39,10 @@ void drain_parser() {
 // After the drain, a lone kind-0 upload frame must be decoded at once: the
 // stream just fed left nothing behind that blocks or shifts the next bytes.
 void check_parser_recovers() {
-  const uint8_t frame[] = {0xFA, 0xA5, 19, 0, 0,    1, 2,  3, 4,  5, 6,  7, 8,
-                           9,    10,   11, 12, 13, 14, 15, 16, 17, 18, 0x5F};
+  const uint8_t frame[] = {0xFA, 0xA5, 19, 0,  // upload data, 19 payload bytes
+                           0,                    // kind 0: inputs 0x0201, 0x0403, ...
+                           1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18,
+                           0x5F};
   const zelkolink_fuzz::ExactBytes chunk(frame, sizeof frame, sizeof frame);
   const auto inputs = std::make_unique<InputValues>();
   FUZZ_CHECK(parse(chunk.data(), sizeof frame, inputs.get(), nullptr));
