@@ -36,8 +36,7 @@ bool replay(const fs::path& file) {
     std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
     return false;
   }
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  std::vector<uint8_t> input(bytes.begin(), bytes.end());
+  const std::vector<uint8_t> input(std::istreambuf_iterator<char>(in), {});
   std::printf("%s (%zu bytes)\n", file.string().c_str(), input.size());
   std::fflush(stdout);
   const uint8_t empty = 0;
@@ -53,12 +52,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::error_code error;
-  const fs::path corpus = argv[1];
-  if (!fs::is_directory(corpus, error) || files_in(corpus).empty()) {
+  std::vector<fs::path> files;
+  if (fs::is_directory(argv[1], error)) files = files_in(argv[1]);
+  if (files.empty()) {
     std::fprintf(stderr, "no corpus files in %s\n", argv[1]);
     return 1;
   }
-  std::vector<fs::path> files = files_in(corpus);
   const size_t corpus_files = files.size();
   if (argc == 3 && fs::is_directory(argv[2], error)) {
     const std::vector<fs::path> regressions = files_in(argv[2]);
