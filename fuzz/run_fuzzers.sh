@@ -25,7 +25,16 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$build/fuzz-logs"
 
-stat_of() { awk -v key="stat::$1:" '$1 == key { print $2 }' "$2"; }
+# A finished run prints final stats; a run stopped by a finding does not, so
+# its last status line gives the figures instead.
+executions() {
+  awk '$1 == "stat::number_of_executed_units:" { n = $2; done = 1 }
+       !done && /^#[0-9]+/ { n = substr($1, 2) } END { print n }' "$1"
+}
+exec_rate() {
+  awk '$1 == "stat::average_exec_per_sec:" { r = $2; done = 1 }
+       !done { for (i = 1; i < NF; i++) if ($i == "exec/s:") r = $(i + 1) } END { print r }' "$1"
+}
 
 failed=()
 printf '%-22s %14s %10s  %s\n' target executions exec/s result
@@ -56,8 +65,7 @@ for target in "${targets[@]}"; do
   else
     rmdir "$findings"
   fi
-  printf '%-22s %14s %10s  %s\n' "$target" "$(stat_of number_of_executed_units "$log")" \
-    "$(stat_of average_exec_per_sec "$log")" "$result"
+  printf '%-22s %14s %10s  %s\n' "$target" "$(executions "$log")" "$(exec_rate "$log")" "$result"
 done
 
 if [ ${#failed[@]} -ne 0 ]; then
