@@ -11,7 +11,8 @@ constexpr size_t kValues = ZELKOLINK_SBUS_CHANNEL_COUNT;
 constexpr uint16_t kSentinel = 0xA55A;
 
 uint16_t model(uint16_t standard) {
-  return static_cast<uint16_t>(std::min<uint32_t>(standard * 1706u / 1000u, ZELKOLINK_SBUS_CHANNEL_MAX));
+  const uint32_t scaled = standard * 1706u / 1000u;
+  return static_cast<uint16_t>(std::min<uint32_t>(scaled, ZELKOLINK_SBUS_CHANNEL_MAX));
 }
 
 void check_group(const uint16_t* standard) {

@@ -46,7 +46,8 @@ void check_call(const uint16_t* channels, uint8_t start, uint8_t op) {
     return;
   }
   for (size_t k = 0; k < kChannels; ++k) {
-    FUZZ_CHECK(unpacked(frame.get(), k) == std::min<uint16_t>(channels[k], ZELKOLINK_SBUS_CHANNEL_MAX));
+    const uint16_t limited = std::min<uint16_t>(channels[k], ZELKOLINK_SBUS_CHANNEL_MAX);
+    FUZZ_CHECK(unpacked(frame.get(), k) == limited);
   }
   FUZZ_CHECK(frame[23] == 0);
   const uint8_t end = v2 ? static_cast<uint8_t>(0x04 + 0x10 * (v2_calls++ % 4)) : 0;
