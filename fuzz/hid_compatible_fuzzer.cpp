@@ -12,7 +12,9 @@ constexpr uint8_t kReportStart = 0xFA;
 
 InputValues sentinel_inputs() {
   InputValues inputs;
-  for (size_t k = 0; k < ZELKOLINK_INPUT_COUNT; ++k) inputs.value[k] = static_cast<uint16_t>(0xA5C0 + k);
+  for (size_t k = 0; k < ZELKOLINK_INPUT_COUNT; ++k) {
+    inputs.value[k] = static_cast<uint16_t>(0xA5C0 + k);
+  }
   return inputs;
 }
 
@@ -31,17 +33,17 @@ bool same(const InputValues& a, const InputValues& b) { return std::memcmp(&a, &
 void check_length(const uint8_t* data, size_t size, size_t len, int first = -1) {
   const zelkolink_fuzz::ExactBytes report(data, size, len);
   if (first >= 0 && len > 0) report[0] = static_cast<uint8_t>(first);
+  const uint8_t length = static_cast<uint8_t>(len);
   const auto inputs = std::make_unique<InputValues>(sentinel_inputs());
-  const ZelkoLinkBool result =
-      parse_hid_compatible_device(inputs.get(), report.data(), static_cast<uint8_t>(len));
+  const ZelkoLinkBool result = parse_hid_compatible_device(inputs.get(), report.data(), length);
   const bool valid = len == kReportSize && report[0] == kReportStart;
   FUZZ_CHECK(result == (valid ? 1 : 0));
   FUZZ_CHECK(same(*inputs, valid ? model(report.data()) : sentinel_inputs()));
 
   // Null pointers: false, and the inputs are untouched.
-  FUZZ_CHECK(parse_hid_compatible_device(nullptr, report.data(), static_cast<uint8_t>(len)) == 0);
+  FUZZ_CHECK(parse_hid_compatible_device(nullptr, report.data(), length) == 0);
   *inputs = sentinel_inputs();
-  FUZZ_CHECK(parse_hid_compatible_device(inputs.get(), nullptr, static_cast<uint8_t>(len)) == 0);
+  FUZZ_CHECK(parse_hid_compatible_device(inputs.get(), nullptr, length) == 0);
   FUZZ_CHECK(same(*inputs, sentinel_inputs()));
 }
 

@@ -22,8 +22,12 @@ GameControllerState sentinel_state() {
 // from byte 12 and byte 13's low nibble, 8 byte 13's high nibble, 10 byte 16.
 GameControllerState model(const uint8_t* r) {
   const auto le16 = [&](size_t at) { return static_cast<uint16_t>(r[at] | r[at + 1] << 8); };
-  const auto low12 = [&](size_t at) { return static_cast<uint16_t>(r[at] | (r[at + 1] & 0xF) << 8); };
-  const auto high12 = [&](size_t at) { return static_cast<uint16_t>(r[at + 1] >> 4 | r[at + 2] << 4); };
+  const auto low12 = [&](size_t at) {
+    return static_cast<uint16_t>(r[at] | (r[at + 1] & 0xF) << 8);
+  };
+  const auto high12 = [&](size_t at) {
+    return static_cast<uint16_t>(r[at + 1] >> 4 | r[at + 2] << 4);
+  };
   GameControllerState state;
   uint16_t* v = state.value;
   v[0] = le16(0);
@@ -48,16 +52,16 @@ bool same(const GameControllerState& a, const GameControllerState& b) {
 // report and checks the outcome.
 void check_length(const uint8_t* data, size_t size, size_t len) {
   const zelkolink_fuzz::ExactBytes report(data, size, len);
+  const uint8_t length = static_cast<uint8_t>(len);
   const auto state = std::make_unique<GameControllerState>(sentinel_state());
-  const ZelkoLinkBool result =
-      parse_hid_game_controller_device(state.get(), report.data(), static_cast<uint8_t>(len));
+  const ZelkoLinkBool result = parse_hid_game_controller_device(state.get(), report.data(), length);
   FUZZ_CHECK(result == (len == kReportSize ? 1 : 0));
   FUZZ_CHECK(same(*state, result == 1 ? model(report.data()) : sentinel_state()));
 
   // Null pointers: false, and the state is untouched.
-  FUZZ_CHECK(parse_hid_game_controller_device(nullptr, report.data(), static_cast<uint8_t>(len)) == 0);
+  FUZZ_CHECK(parse_hid_game_controller_device(nullptr, report.data(), length) == 0);
   *state = sentinel_state();
-  FUZZ_CHECK(parse_hid_game_controller_device(state.get(), nullptr, static_cast<uint8_t>(len)) == 0);
+  FUZZ_CHECK(parse_hid_game_controller_device(state.get(), nullptr, length) == 0);
   FUZZ_CHECK(same(*state, sentinel_state()));
 }
 
