@@ -295,67 +295,6 @@ TEST_F(PortParserTest, EachCallReportsOnlyFramesItCompleted) {
 
 // --------------------------------------------------------- property test
 
-// A whole-stream model of the parser: each upload-data frame's payload, and
-// how many stream bytes must have arrived before a parser can report it. That
-// is the frame's end, or later when an enclosing frame's end byte had to be
-// seen first to decide that the scan steps into it. The model sees the entire
-// stream at once, so it cannot depend on cuts.
-struct Completion {
-  size_t known_at;
-  Bytes payload;
-};
-
-std::vector<Completion> model_completions(const Bytes& s) {
-  std::vector<Completion> out;
-  size_t p = 0;
-  size_t seen = 0;  // the furthest byte any decision so far has needed
-  while (p < s.size()) {
-    if (s[p] != kStart) {
-      ++p;
-      continue;
-    }
-    if (p + 4 > s.size()) break;
-    seen = std::max(seen, p + 4);
-    const size_t length = s[p + 2] | size_t{s[p + 3]} << 8;
-    if (length + 5 > 500) {
-      ++p;
-      continue;
-    }
-    const size_t end = p + length + 5;
-    if (end > s.size()) break;
-    seen = std::max(seen, end);
-    if (s[end - 1] != kEnd) {
-      p = end;
-    } else if (s[p + 1] == kUploadData) {
-      out.push_back({seen, Bytes(s.begin() + static_cast<ptrdiff_t>(p) + 4,
-                                s.begin() + static_cast<ptrdiff_t>(end) - 1)});
-      p = end;
-    } else if (s[p + 1] == kUploadRequest) {
-      p = end;
-    } else {
-      ++p;
-    }
-  }
-  return out;
-}
-
-void model_decode(const Bytes& payload, Records& r) {
-  const auto value = [&](size_t at) {
-    return static_cast<uint16_t>(payload[at] | payload[at + 1] << 8);
-  };
-  if (payload.empty()) return;
-  const uint8_t kind = payload[0];
-  if ((kind == 0 && payload.size() >= 19) || (kind == 2 && payload.size() >= 95)) {
-    for (size_t k = 0; k < 9; ++k) r.inputs.value[k] = value(1 + 2 * k);
-  }
-  if (kind == 1 && payload.size() >= 65) {
-    for (size_t k = 0; k < 32; ++k) r.channels.value[k] = value(1 + 2 * k);
-  }
-  if (kind == 2 && payload.size() >= 95) {
-    for (size_t k = 0; k < 32; ++k) r.channels.value[k] = value(31 + 2 * k);
-  }
-}
-
 // Random streams built from the pieces a real or hostile link carries.
 Bytes random_stream(std::mt19937& rng) {
   const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };

@@ -1,5 +1,6 @@
-// Helpers shared by the test files: frame builders, record sentinels and the
-// feeding strategies used against the process-wide port parser.
+// Helpers shared by the test files: frame builders and the feeding strategies
+// used against the process-wide port parser. The byte and record types and the
+// record sentinels come with the whole-stream model.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,17 +11,10 @@
 #include <random>
 #include <vector>
 
+#include "port_stream_model.hpp"
 #include "zelkolink.h"
 
 namespace zelkolink_test {
-
-using Bytes = std::vector<uint8_t>;
-
-inline constexpr uint8_t kStart = 0xFA;
-inline constexpr uint8_t kEnd = 0x5F;
-inline constexpr uint8_t kUploadData = 0xA5;
-inline constexpr uint8_t kUploadRequest = 0xE5;
-inline constexpr uint16_t kSentinel = 0xA55A;  // marks record positions nobody wrote
 
 // A port frame: FA, command, little-endian length, payload, end byte.
 inline Bytes port_frame(uint8_t command, const Bytes& payload, uint8_t end = kEnd) {
@@ -40,23 +34,6 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
-}
-
-struct Records {
-  InputValues inputs;
-  ChannelValues channels;
-};
-
-inline Records sentinel_records() {
-  Records records;
-  for (uint16_t& value : records.inputs.value) value = kSentinel;
-  for (uint16_t& value : records.channels.value) value = kSentinel;
-  return records;
-}
-
-inline bool operator==(const Records& a, const Records& b) {
-  return std::memcmp(&a.inputs, &b.inputs, sizeof a.inputs) == 0 &&
-         std::memcmp(&a.channels, &b.channels, sizeof a.channels) == 0;
 }
 
 // Calls parse_port_data with a copy of the chunk in an exact-size heap block,
