@@ -40,9 +40,9 @@ void drain_parser() {
 // stream just fed left nothing behind that blocks or shifts the next bytes.
 void check_parser_recovers() {
   const uint8_t frame[] = {0xFA, 0xA5, 19, 0,  // upload data, 19 payload bytes
-                           0,                    // kind 0: inputs 0x0201, 0x0403, ...
-                           1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18,
-                           0x5F};
+                           0,                  // kind 0: inputs 0x0201, 0x0403, ...
+                           1,    2,    3,  4,  5,  6,  7,  8,  9,   10,
+                           11,   12,   13, 14, 15, 16, 17, 18, 0x5F};
   const zelkolink_fuzz::ExactBytes chunk(frame, sizeof frame, sizeof frame);
   const auto inputs = std::make_unique<InputValues>();
   FUZZ_CHECK(parse(chunk.data(), sizeof frame, inputs.get(), nullptr));

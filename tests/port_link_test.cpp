@@ -67,13 +67,14 @@ Records expect(std::optional<Inputs> inputs, std::optional<Channels> channels) {
 // ------------------------------------------------------------ command frames
 
 TEST(CommandFrames, RequestWritesSevenBytesVerbatim) {
-  const std::array<std::array<uint8_t, 2>, 4> payloads{{{0x01, 0x02}, {0xFA, 0x5F}, {0, 0}, {0xFF, 0xFF}}};
+  const std::array<std::array<uint8_t, 2>, 4> payloads{
+      {{0x01, 0x02}, {0xFA, 0x5F}, {0, 0}, {0xFF, 0xFF}}};
   for (const auto& payload : payloads) {
     std::array<uint8_t, 12> frame;
     frame.fill(0xCC);
     request_upload_port_data(frame.data(), payload[0], payload[1]);
-    const std::array<uint8_t, 12> expected{0xFA, 0xE5, 0x02, 0x00, payload[0], payload[1], 0x5F,
-                                           0xCC, 0xCC, 0xCC, 0xCC, 0xCC};
+    const std::array<uint8_t, 12> expected{0xFA, 0xE5, 0x02, 0x00, payload[0], payload[1],
+                                           0x5F, 0xCC, 0xCC, 0xCC, 0xCC,       0xCC};
     EXPECT_EQ(frame, expected) << "payload " << int{payload[0]} << ", " << int{payload[1]};
   }
 }
@@ -141,23 +142,24 @@ std::vector<StreamCase> stream_cases() {
        expect({}, {})},
       {"short kind 2 stores nothing", upload(truncated(kind2_record(in1, ch1), 94)), true,
        expect({}, {})},
-      {"request frame is skipped whole", port_frame(kUploadRequest, nested), false,
-       expect({}, {})},
+      {"request frame is skipped whole", port_frame(kUploadRequest, nested), false, expect({}, {})},
       {"frame nested in another command is found", port_frame(0x42, nested), true,
        expect(in1, std::nullopt)},
       {"stop command nested frame is found", port_frame(0xE4, nested), true,
        expect(in1, std::nullopt)},
-      {"garbage before a frame is dropped", concat({{0x00, 0x5F, 0xA5, 0x13, 0xFF}, nested}),
-       true, expect(in1, std::nullopt)},
+      {"garbage before a frame is dropped", concat({{0x00, 0x5F, 0xA5, 0x13, 0xFF}, nested}), true,
+       expect(in1, std::nullopt)},
       {"noise alone reports nothing", Bytes(300, 0x11), false, expect({}, {})},
-      {"two frames: the second wins", concat({upload(kind0_record(in1)), upload(kind0_record(in2))}),
-       true, expect(in2, std::nullopt)},
+      {"two frames: the second wins",
+       concat({upload(kind0_record(in1)), upload(kind0_record(in2))}), true,
+       expect(in2, std::nullopt)},
       {"kinds merge into the same records",
        concat({upload(kind2_record(in1, ch1)), upload(kind0_record(in2))}), true, expect(in2, ch1)},
-      {"bad end byte skips the claimed span",
-       concat({port_frame(0x42, nested, 0x00), good}), true, expect(std::nullopt, ch1)},
+      {"bad end byte skips the claimed span", concat({port_frame(0x42, nested, 0x00), good}), true,
+       expect(std::nullopt, ch1)},
       {"bad end byte hides a frame inside it",
-       concat({{0xFA, 0x01, static_cast<uint8_t>(nested.size() + 2), 0x00, 0x01, 0x02}, nested,
+       concat({{0xFA, 0x01, static_cast<uint8_t>(nested.size() + 2), 0x00, 0x01, 0x02},
+               nested,
                {0x00, 0x00}}),
        false, expect({}, {})},
       {"start byte claiming a huge frame is an ordinary byte",
@@ -211,8 +213,8 @@ TEST_F(PortParserTest, SplitAfterAnyByteCompletesOnTheSecondChunk) {
     Records records = sentinel_records();
     EXPECT_FALSE(feed_chunk(frame.data(), cut, &records.inputs, &records.channels)) << cut;
     EXPECT_TRUE(records == sentinel_records()) << cut;
-    EXPECT_TRUE(feed_chunk(frame.data() + cut, frame.size() - cut, &records.inputs,
-                           &records.channels))
+    EXPECT_TRUE(
+        feed_chunk(frame.data() + cut, frame.size() - cut, &records.inputs, &records.channels))
         << cut;
     EXPECT_TRUE(records == expect(in, std::nullopt)) << cut;
   }
@@ -264,8 +266,11 @@ TEST_F(PortParserTest, ChunkFillingTheBufferExactlyIsAccepted) {
 // Whatever a stray start byte claims, frames after its claimed span are found.
 TEST_F(PortParserTest, StrayStartBytesNeverBlockTheStream) {
   const Inputs in = inputs_from(3000);
-  const std::vector<Bytes> strays{{0xFA}, {0xFA, 0x00}, {0xFA, 0x00, 0xEF, 0x01},
-                                  {0xFA, 0x00, 0xF0, 0x01}, {0xFA, 0x11, 0xFF, 0xFF}};
+  const std::vector<Bytes> strays{{0xFA},
+                                  {0xFA, 0x00},
+                                  {0xFA, 0x00, 0xEF, 0x01},
+                                  {0xFA, 0x00, 0xF0, 0x01},
+                                  {0xFA, 0x11, 0xFF, 0xFF}};
   for (const Bytes& stray : strays) {
     drain_parser();
     const Bytes stream = concat({stray, Bytes(600, 0x00), upload(kind0_record(in))});
@@ -285,11 +290,10 @@ TEST_F(PortParserTest, EachCallReportsOnlyFramesItCompleted) {
   // the third call holds frame b without its end byte.
   EXPECT_FALSE(feed_chunk(stream.data(), a.size() - 1, &records.inputs, &records.channels));
   EXPECT_TRUE(feed_chunk(stream.data() + a.size() - 1, 1, &records.inputs, &records.channels));
-  EXPECT_FALSE(feed_chunk(stream.data() + a.size(), b.size() - 1, &records.inputs,
-                          &records.channels));
+  EXPECT_FALSE(
+      feed_chunk(stream.data() + a.size(), b.size() - 1, &records.inputs, &records.channels));
   EXPECT_TRUE(records == expect(inputs_from(1), std::nullopt));
-  EXPECT_TRUE(feed_chunk(stream.data() + stream.size() - 1, 1, &records.inputs,
-                         &records.channels));
+  EXPECT_TRUE(feed_chunk(stream.data() + stream.size() - 1, 1, &records.inputs, &records.channels));
   EXPECT_TRUE(records == expect(inputs_from(2), std::nullopt));
 }
 
@@ -311,9 +315,14 @@ Bytes random_stream(std::mt19937& rng) {
     const uint8_t kind = static_cast<uint8_t>(pick(4));
     size_t size = kNeeds[kind];
     switch (pick(4)) {
-      case 0: size -= 1 + pick(static_cast<uint32_t>(size)); break;  // short
-      case 1: size += pick(40); break;                               // longer
-      default: break;                                                // exact
+      case 0:
+        size -= 1 + pick(static_cast<uint32_t>(size));
+        break;  // short
+      case 1:
+        size += pick(40);
+        break;  // longer
+      default:
+        break;  // exact
     }
     Bytes bytes = random_bytes(size, false);
     if (!bytes.empty()) bytes[0] = kind;
@@ -327,16 +336,26 @@ Bytes random_stream(std::mt19937& rng) {
     switch (pick(9)) {
       case 0:
       case 1:
-      case 2: piece = upload(record()); break;
-      case 3: piece = port_frame(kUploadRequest, upload(record())); break;
-      case 4: piece = port_frame(static_cast<uint8_t>(rng()), concat({upload(record()), record()})); break;
-      case 5: piece = random_bytes(pick(60), pick(2) == 0); break;
+      case 2:
+        piece = upload(record());
+        break;
+      case 3:
+        piece = port_frame(kUploadRequest, upload(record()));
+        break;
+      case 4:
+        piece = port_frame(static_cast<uint8_t>(rng()), concat({upload(record()), record()}));
+        break;
+      case 5:
+        piece = random_bytes(pick(60), pick(2) == 0);
+        break;
       case 6: {  // stray start byte with a small or a huge claimed length
         piece = {kStart, static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()),
                  static_cast<uint8_t>(pick(2) == 0 ? 0 : rng())};
         break;
       }
-      case 7: piece = port_frame(kUploadData, record(), static_cast<uint8_t>(rng())); break;
+      case 7:
+        piece = port_frame(kUploadData, record(), static_cast<uint8_t>(rng()));
+        break;
       default: {  // the largest frames, and just past them
         Bytes big = record();
         big.resize(494 + pick(3), 0x5F);
@@ -373,8 +392,8 @@ TEST_F(PortParserTest, RandomStreamsMatchTheWholeStreamModelHoweverCut) {
           model_decode(completions[next].payload, model);
           expected = true;
         }
-        const bool reported = feed_chunk(stream.data() + offset - cut, cut, &actual.inputs,
-                                         &actual.channels);
+        const bool reported =
+            feed_chunk(stream.data() + offset - cut, cut, &actual.inputs, &actual.channels);
         ASSERT_EQ(reported, expected) << "seed " << seed << ", " << strategy << ", call " << call;
         ASSERT_TRUE(actual == model) << "seed " << seed << ", " << strategy << ", call " << call;
         ++call;

@@ -72,7 +72,7 @@ inline std::vector<Completion> model_completions(const Bytes& s) {
       p = end;
     } else if (s[p + 1] == kUploadData) {
       out.push_back({seen, Bytes(s.begin() + static_cast<ptrdiff_t>(p) + 4,
-                                s.begin() + static_cast<ptrdiff_t>(end) - 1)});
+                                 s.begin() + static_cast<ptrdiff_t>(end) - 1)});
       p = end;
     } else if (s[p + 1] == kUploadRequest) {
       p = end;

@@ -17,3 +17,8 @@ done
 
 echo "=== lint"
 tests/lint.sh build/linux
+
+echo "=== fuzz"
+cmake --preset fuzz
+cmake --build --preset fuzz
+fuzz/run_fuzzers.sh build/fuzz "${ZELKOLINK_FUZZ_SECONDS:-60}"
