@@ -35,4 +35,15 @@ void BM_CompatibleReport(benchmark::State& state) {
 }
 BENCHMARK(BM_CompatibleReport);
 
+// The floor under every per-call figure: a call into the library that does
+// nothing (parse_port_data returns at once for an empty chunk).
+void BM_BaselineEmptyCall(benchmark::State& state) {
+  const uint8_t byte = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(parse_port_data(&byte, 0, nullptr, nullptr));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BaselineEmptyCall);
+
 }  // namespace
