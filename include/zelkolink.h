@@ -147,7 +147,6 @@ ZELKOLINK_API void ZELKOLINK_CALL stop_upload_port_data(uint8_t* frame);
 /* Feeds one chunk of received port bytes to the stream parser.
  * data      [in] the chunk; exactly len bytes are read. Null: returns 0 and
  *           changes nothing, pending bytes included.
- *           len is 0.
  * len       number of bytes in the chunk, 0..255; 0 does nothing.
  * inputs    [out] receives the input values of upload records of kinds 0
  *           and 2; may be null, then they are not stored.
