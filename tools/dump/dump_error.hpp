@@ -1,33 +1,15 @@
-// The one way zelkolink-dump fails: a message for standard error and the
-// exit status that goes with it. main() catches it; nothing else is thrown
-// on purpose.
+// zelkolink-dump fails the way every ZelkoLink tool does: a ToolError with a
+// one-line message and its exit status. main() catches it.
 #pragma once
 
-#include <stdexcept>
-#include <string>
+#include "tool_error.hpp"
 
 namespace zelkolink_dump {
 
-// Exit statuses, as --help lists them.
-inline constexpr int kExitBadInput = 1;  // unreadable file, bad hex, bad SBUS values
-inline constexpr int kExitBadUsage = 2;  // unknown option, bad option value
-
-class DumpError : public std::runtime_error {
- public:
-  DumpError(int exit_status, const std::string& message)
-      : std::runtime_error(message), exit_status_(exit_status) {}
-  int exit_status() const { return exit_status_; }
-
- private:
-  int exit_status_;
-};
-
-inline DumpError usage_error(const std::string& message) {
-  return DumpError(kExitBadUsage, message + " (see --help)");
-}
-
-inline DumpError input_error(const std::string& message) {
-  return DumpError(kExitBadInput, message);
-}
+using DumpError = zelkolink_tools::ToolError;
+using zelkolink_tools::input_error;
+using zelkolink_tools::kExitBadInput;
+using zelkolink_tools::kExitBadUsage;
+using zelkolink_tools::usage_error;
 
 }  // namespace zelkolink_dump
