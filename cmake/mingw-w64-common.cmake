@@ -5,11 +5,6 @@ set(CMAKE_CXX_COMPILER ${ZELKOLINK_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${ZELKOLINK_MINGW_TRIPLET}-windres)
 set(CMAKE_OBJDUMP ${ZELKOLINK_MINGW_TRIPLET}-objdump)
 
-# No link time in the PE headers: the same sources give the same DLL and
-# programs byte for byte, which the release artifacts rely on.
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,--no-insert-timestamp")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--no-insert-timestamp")
-
 set(CMAKE_FIND_ROOT_PATH /usr/${ZELKOLINK_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
