@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what the full test run needs beyond the
 # base image: the MinGW-w64 cross compilers (64- and 32-bit) and Wine to run
-# the Windows builds' tests. Does nothing when everything is already there.
+# the Windows builds' tests, and the tools that build and check the release
+# artifacts. Does nothing when everything is already there.
 set -euo pipefail
 
 missing=()
@@ -10,6 +11,19 @@ command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
 [ -x /usr/lib/wine/wine ] || missing+=(wine32:i386)
 command -v wine >/dev/null || missing+=(wine)
+# The release artifacts: Visual Studio's import library (llvm-dlltool), the
+# zips' consumers (clang, lld), the Debian packages and their checks.
+command -v llvm-dlltool >/dev/null || missing+=(llvm)
+command -v clang >/dev/null || missing+=(clang)
+command -v ld.lld >/dev/null || missing+=(lld)
+command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
+command -v lintian >/dev/null || missing+=(lintian)
+command -v man >/dev/null || missing+=(man-db)
+command -v pkg-config >/dev/null || missing+=(pkg-config)
+command -v zip >/dev/null || missing+=(zip)
+command -v unzip >/dev/null || missing+=(unzip)
+command -v strings >/dev/null || missing+=(binutils)
+command -v git >/dev/null || missing+=(git)
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
