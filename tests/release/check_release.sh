@@ -32,9 +32,9 @@ arch=$(dpkg-architecture -qDEB_HOST_ARCH)
   printf '%s\n' SHA256SUMS "ZelkoLink-${version}-win64.zip" "ZelkoLink-${version}-win32.zip" \
     "libzelkolink1_${version}-1_${arch}.deb" "libzelkolink-dev_${version}-1_${arch}.deb" \
     "zelkolink-tools_${version}-1_${arch}.deb" "zelkolink-${version}.tar.gz"
-  if [ -f bindings/python/build_wheels.py ]; then (cd dist && ls ./*.whl | cut -c3-); fi
+  if [ -f bindings/python/build_wheels.py ]; then find dist -name '*.whl' -printf '%f\n'; fi
 } | LC_ALL=C sort >"${work}/expected.txt"
-(cd dist && ls | LC_ALL=C sort) >"${work}/actual.txt"
+find dist -mindepth 1 -printf '%f\n' | LC_ALL=C sort >"${work}/actual.txt"
 diff -u "${work}/expected.txt" "${work}/actual.txt" || { echo "FAIL: dist/ holds other files (- expected)"; exit 1; }
 if [ -f bindings/python/build_wheels.py ] && ! ls dist/*.whl >/dev/null 2>&1; then
   echo "FAIL: bindings/python/build_wheels.py made no wheel"

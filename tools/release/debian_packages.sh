@@ -43,7 +43,7 @@ while IFS= read -r -d '' file; do
 done < <(find "${stage}" -type f -print0)
 
 # Each installed path goes to one package; anything left over is an error, so
-# a new install rule cannot slip into no package or the wrong one.
+# nothing a new install rule adds is silently left out.
 take() {
   local package=$1 path
   shift

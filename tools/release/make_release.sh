@@ -39,19 +39,22 @@ for preset in windows-x64 windows-x86; do
 done
 
 # The Debian build: installed under /usr with Debian's compiler and linker
-# flags, no run path (the library sits in a system folder), library and
-# tools only.
+# flags, library and tools only (no bindings: their wheels are made below,
+# from these very libraries). No run path, not even in the build tree: the
+# library sits in a system folder, and a build path removed at install time
+# would still leave its length in the programs' string table.
 buildflags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
-cmake -S . -B build/release-linux -G Ninja \
+cmake -S . -B build/release-linux -G Ninja --no-warn-unused-cli \
   -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_INSTALL_LIBDIR="lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)" \
-  -DCMAKE_SKIP_INSTALL_RPATH=ON \
+  -DCMAKE_SKIP_RPATH=ON \
   -DCMAKE_C_FLAGS="$(buildflags CPPFLAGS) $(buildflags CFLAGS)" \
   -DCMAKE_CXX_FLAGS="$(buildflags CPPFLAGS) $(buildflags CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(buildflags LDFLAGS)" \
   -DCMAKE_SHARED_LINKER_FLAGS="$(buildflags LDFLAGS)" \
   -DZELKOLINK_BUILD_TESTS=OFF -DZELKOLINK_BUILD_EXAMPLES=OFF -DZELKOLINK_BUILD_BENCHMARKS=OFF \
+  -DZELKOLINK_BUILD_BINDINGS=OFF \
   >/dev/null
 cmake --build build/release-linux
 
@@ -84,6 +87,7 @@ else
   echo "make_release.sh: no bindings/python/build_wheels.py, so no Python wheels" >&2
 fi
 
-(cd dist && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' | sort | xargs sha256sum >SHA256SUMS)
+sums=$(cd dist && find . -type f -printf '%P\n' | sort | xargs sha256sum)
+echo "${sums}" >dist/SHA256SUMS
 echo "ZelkoLink ${version} in dist/:"
 (cd dist && find . -type f -printf '%10s  %P\n' | sort -k2)
