@@ -159,6 +159,9 @@ class Device {
       if (put < piece) break;
     }
     queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(sent));
+    // On disk before the next wait, so even a killed simulator leaves a
+    // record of what the host has read.
+    recorder_.flush();
   }
 
   const SimOptions& options_;
