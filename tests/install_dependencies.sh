@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what the full test run needs beyond the
 # base image: the MinGW-w64 cross compilers (64- and 32-bit) and Wine to run
-# the Windows builds' tests, and tmux for the live view's test. Does nothing when everything is already there.
+# the Windows builds' tests, and tmux for the live view's test. Does nothing
+# when everything is already there.
 set -euo pipefail
 
 missing=()
