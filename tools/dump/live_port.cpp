@@ -66,10 +66,12 @@ class LinkSession {
 class RunTimer {
  public:
   explicit RunTimer(std::optional<double> limit) : start_(Clock::now()), limit_(limit) {}
-  double elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
-  bool expired() const { return limit_ && elapsed() >= *limit_; }
+  [[nodiscard]] double elapsed() const {
+    return std::chrono::duration<double>(Clock::now() - start_).count();
+  }
+  [[nodiscard]] bool expired() const { return limit_ && elapsed() >= *limit_; }
   // The next read's wait: kReadWait, or less when the limit comes sooner.
-  milliseconds wait() const {
+  [[nodiscard]] milliseconds wait() const {
     if (!limit_) return kReadWait;
     const double left_ms = (*limit_ - elapsed()) * 1000.0;
     return std::clamp(milliseconds(static_cast<int64_t>(left_ms) + 1), milliseconds(1), kReadWait);

@@ -41,7 +41,6 @@ std::string_view chunk_value(std::span<const char* const> arguments, std::size_t
   return arguments[++k];
 }
 
-
 // ---- Live port link options (--port and what goes with it) ----
 
 // The value of an option given as "--name VALUE" or "--name=VALUE".
@@ -55,8 +54,8 @@ std::string_view option_value(std::span<const char* const> arguments, std::size_
 }
 
 bool is_option(std::string_view argument, std::string_view name) {
-  return argument == name ||
-         (argument.starts_with(name) && argument.size() > name.size() && argument[name.size()] == '=');
+  return argument == name || (argument.starts_with(name) && argument.size() > name.size() &&
+                              argument[name.size()] == '=');
 }
 
 // A decimal whole number from low to high, digits only.
@@ -90,11 +89,11 @@ double parse_seconds(std::string_view text) {
 // Two hex bytes separated by a comma, such as 01,00.
 std::array<uint8_t, 2> parse_request(std::string_view text) {
   auto hex_byte = [&](std::string_view digits) {
-    const bool ok = !digits.empty() && digits.size() <= 2 &&
-                    std::all_of(digits.begin(), digits.end(), [](char c) {
-                      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') ||
-                             (c >= 'A' && c <= 'F');
-                    });
+    const bool ok =
+        !digits.empty() && digits.size() <= 2 &&
+        std::all_of(digits.begin(), digits.end(), [](char c) {
+          return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        });
     if (!ok) {
       throw usage_error("--request needs two hex bytes such as 01,00, not '" + std::string(text) +
                         "'");
@@ -123,8 +122,8 @@ bool parse_live_option(std::span<const char* const> arguments, std::size_t& k, O
   } else if (is_option(argument, "--request")) {
     options.request = parse_request(option_value(arguments, k, "--request", "two hex bytes"));
   } else if (is_option(argument, "--count")) {
-    options.count = parse_whole(option_value(arguments, k, "--count", "a number"), "--count", 1,
-                                1000000000000);
+    options.count =
+        parse_whole(option_value(arguments, k, "--count", "a number"), "--count", 1, 1000000000000);
   } else if (is_option(argument, "--seconds")) {
     options.seconds = parse_seconds(option_value(arguments, k, "--seconds", "a number"));
   } else {

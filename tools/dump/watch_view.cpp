@@ -34,7 +34,8 @@ bool output_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
 TerminalSize terminal_size() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return {};
-  return {info.srWindow.Right - info.srWindow.Left + 1, info.srWindow.Bottom - info.srWindow.Top + 1};
+  return {info.srWindow.Right - info.srWindow.Left + 1,
+          info.srWindow.Bottom - info.srWindow.Top + 1};
 }
 
 #else
@@ -80,8 +81,9 @@ uint32_t scale_for(uint32_t value) {
 
 std::string bar(uint32_t value, uint32_t scale, int width, std::string_view colour) {
   if (width <= 0) return "";
-  const auto eighths = static_cast<int>(static_cast<uint64_t>(value) * static_cast<uint64_t>(width) *
-                                        8 / (static_cast<uint64_t>(scale) + 1));
+  const auto eighths =
+      static_cast<int>(static_cast<uint64_t>(value) * static_cast<uint64_t>(width) * 8 /
+                       (static_cast<uint64_t>(scale) + 1));
   std::string text(colour);
   for (int k = 0; k < eighths / 8; ++k) text += kFullBlock;
   text += kPartBlocks[eighths % 8];
@@ -102,8 +104,9 @@ std::string cell(const char* prefix, std::size_t index, uint16_t value, uint32_t
 }
 
 // Lines of a group laid out in `columns` columns, top to bottom first.
-void add_group(std::vector<std::string>& lines, std::span<const uint16_t> values, const char* prefix,
-               int columns, uint32_t scale, int width, std::string_view colour) {
+void add_group(std::vector<std::string>& lines, std::span<const uint16_t> values,
+               const char* prefix, int columns, uint32_t scale, int width,
+               std::string_view colour) {
   const auto count = static_cast<int>(values.size());
   const int rows = (count + columns - 1) / columns;
   const int cell_width = width / columns;
@@ -168,7 +171,8 @@ void WatchView::draw(const LiveFigures& figures) {
   const double span = figures.seconds - oldest.seconds;
   const double frame_rate =
       span > 0 ? static_cast<double>(figures.frames - oldest.frames) / span : 0.0;
-  const double byte_rate = span > 0 ? static_cast<double>(figures.bytes - oldest.bytes) / span : 0.0;
+  const double byte_rate =
+      span > 0 ? static_cast<double>(figures.bytes - oldest.bytes) / span : 0.0;
 
   std::vector<std::string> lines;
   char text[160];

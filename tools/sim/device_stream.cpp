@@ -19,7 +19,7 @@ constexpr std::size_t kKindTwoGap = 12;
 // Value number `index` of a group at time t: a slow sine over 0..2047 with
 // its own pace and phase, so neighbouring bars move differently.
 uint16_t moving_value(std::size_t index, double phase, double t) {
-  const double k = static_cast<double>(index);
+  const auto k = static_cast<double>(index);
   const double pace = 0.15 + 0.045 * k;  // cycles per second
   const double angle = 2.0 * std::numbers::pi * (pace * t) + phase + 0.7 * k;
   return static_cast<uint16_t>(std::lround(1023.5 + 1000.0 * std::sin(angle)));
@@ -56,8 +56,8 @@ void DeviceStream::append_next_frame(std::vector<uint8_t>& out) {
   if (settings_.kind == 2) payload.insert(payload.end(), kKindTwoGap, 0);
   if (settings_.kind != 0) append_values(payload, kChannelCount, 1.3, t);
 
-  const bool corrupt =
-      settings_.corrupt > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < settings_.corrupt;
+  const bool corrupt = settings_.corrupt > 0 &&
+                       std::uniform_real_distribution<double>(0, 1)(random_) < settings_.corrupt;
   out.push_back(kStart);
   out.push_back(kUploadData);
   out.push_back(static_cast<uint8_t>(payload.size() & 0xFF));

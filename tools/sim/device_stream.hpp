@@ -10,10 +10,10 @@
 namespace zelkolink_sim {
 
 struct StreamSettings {
-  int kind = 2;            // record kind 0 (inputs), 1 (channels) or 2 (both)
+  int kind = 2;                     // record kind 0 (inputs), 1 (channels) or 2 (both)
   double seconds_per_frame = 0.01;  // the frame number's pace for the motion
-  bool noise = false;      // stray bytes, some 0xFA, before frames
-  double corrupt = 0.0;    // the share of frames sent with a wrong end byte
+  bool noise = false;               // stray bytes, some 0xFA, before frames
+  double corrupt = 0.0;             // the share of frames sent with a wrong end byte
 };
 
 class DeviceStream {

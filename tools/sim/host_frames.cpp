@@ -26,9 +26,9 @@ std::vector<HostFrame> HostFrameReader::feed(std::span<const uint8_t> bytes) {
   std::vector<HostFrame> frames;
   std::size_t at = 0;
   for (;;) {
-    at = static_cast<std::size_t>(std::find(pending_.begin() + static_cast<std::ptrdiff_t>(at),
-                                            pending_.end(), kStart) -
-                                  pending_.begin());
+    at = static_cast<std::size_t>(
+        std::find(pending_.begin() + static_cast<std::ptrdiff_t>(at), pending_.end(), kStart) -
+        pending_.begin());
     if (pending_.size() - at < kHeaderSize) break;
     const uint8_t command = pending_[at + 1];
     const std::size_t length = pending_[at + 2] | static_cast<std::size_t>(pending_[at + 3]) << 8;

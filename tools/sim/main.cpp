@@ -26,7 +26,7 @@ using zelkolink_tools::ToolError;
 
 // Bytes queued beyond this while the host is not reading are not added to:
 // the frames due meanwhile are lost, as on a real link.
-constexpr std::size_t kMostQueued = 64 * 1024;
+constexpr std::size_t kMostQueued = std::size_t{64} * 1024;
 // At --rate 0 the queue is topped up to this whenever it runs low.
 constexpr std::size_t kFastQueue = 4096;
 // The longest wait, so a stop signal is noticed promptly.
@@ -79,7 +79,7 @@ class Device {
 
  private:
   // Until the next frame is due, or a short while to look at the stop flag.
-  int wait_ms() const {
+  [[nodiscard]] int wait_ms() const {
     if (!stream_ || !queue_.empty() || options_.rate <= 0) return kLongestWaitMs;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due() - Clock::now());
     return static_cast<int>(std::clamp<int64_t>(left.count(), 0, kLongestWaitMs));
@@ -87,7 +87,7 @@ class Device {
 
   // Frame n is due at start + n periods: a late wake-up sends the missed
   // frames at once rather than shifting every later one.
-  Clock::time_point due() const {
+  [[nodiscard]] Clock::time_point due() const {
     const auto n = static_cast<double>(stream_->frames());
     return started_ + std::chrono::duration_cast<Clock::duration>(
                           std::chrono::duration<double>(n / options_.rate));

@@ -64,8 +64,8 @@ SimOptions parse_sim_options(std::span<const char* const> arguments) {
     } else if (matches(argument, "--corrupt")) {
       options.corrupt = parse_number(value_of(arguments, k, "--corrupt"), "--corrupt", 0, 1);
     } else if (matches(argument, "--seed")) {
-      options.seed = static_cast<uint64_t>(
-          parse_number(value_of(arguments, k, "--seed"), "--seed", 0, 1e15));
+      options.seed =
+          static_cast<uint64_t>(parse_number(value_of(arguments, k, "--seed"), "--seed", 0, 1e15));
     } else if (matches(argument, "--record")) {
       options.record = std::string(value_of(arguments, k, "--record"));
     } else if (matches(argument, "--link")) {

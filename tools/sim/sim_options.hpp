@@ -14,8 +14,8 @@ struct SimOptions {
   double rate = 100.0;  // frames a second; 0: as fast as the host reads
   int kind = 2;         // record kind 0, 1 or 2
   bool noise = false;
-  double corrupt = 0.0;  // share of frames with a wrong end byte, 0..1
-  bool echo = false;     // echo the host's request back
+  double corrupt = 0.0;               // share of frames with a wrong end byte, 0..1
+  bool echo = false;                  // echo the host's request back
   std::optional<std::string> record;  // file that gets every byte sent
   std::optional<std::string> link;    // symlink to the terminal end
   std::optional<uint64_t> seed;       // for a reproducible run
