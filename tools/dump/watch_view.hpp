@@ -52,8 +52,9 @@ class WatchView {
   uint32_t input_scale_ = 0;  // bar scales, grown to fit every value shown
   uint32_t channel_scale_ = 0;
   std::deque<Sample> recent_;  // the last second of draws, for the rates
-  uint32_t saved_console_mode_ = 0;
-  uint32_t saved_output_code_page_ = 0;
+  // The console's settings found at start, put back at the end (Windows).
+  [[maybe_unused]] uint32_t saved_console_mode_ = 0;
+  [[maybe_unused]] uint32_t saved_output_code_page_ = 0;
 };
 
 }  // namespace zelkolink_dump
