@@ -193,7 +193,7 @@ def vanished_run(dump, sim, work):
     with open(out_path, "wb") as out:
         dump_process = subprocess.Popen([dump, "--port", device.path], stdout=out,
                                         stderr=subprocess.PIPE)
-        wait_for(lambda: out_path.read_text().count("\n") > 8)
+        wait_for(lambda: out_path.read_text().count("\n") > 12)
         seen = out_path.read_text()
         seen = seen[:seen.rfind("\n") + 1]
         device.process.kill()
@@ -206,7 +206,9 @@ def vanished_run(dump, sim, work):
     check(text.startswith(seen) and len(seen) > 0, "vanished: rows printed before were lost")
     recorded = len(device.record.read_bytes())
     rows = [row for row in live_rows(text) if row[1] <= recorded]
-    check(len(rows) >= seen.count("\n") - 2,
+    # The kill may land between the simulator's last writes and its record
+    # of them: the last few rows may lie beyond the record.
+    check(len(rows) >= seen.count("\n") - 5,
           f"vanished: {len(rows)} rows within the {recorded} bytes recorded, {seen.count(chr(10))}"
           " lines printed before")
     check_against_record("vanished", rows, dump, device.record)
