@@ -58,8 +58,10 @@ void put(std::string_view text) {
 
 // ---- Drawing ----
 
-constexpr std::string_view kEnterView = "\x1b[?1049h\x1b[?25l\x1b[2J";
-constexpr std::string_view kLeaveView = "\x1b[0m\x1b[?25h\x1b[?1049l";
+// Alternate screen, cursor hidden, line wrap off (a terminal narrower than
+// the view cuts lines instead of scrolling), and back.
+constexpr std::string_view kEnterView = "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[2J";
+constexpr std::string_view kLeaveView = "\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l";
 constexpr std::string_view kDim = "\x1b[2m";
 constexpr std::string_view kBold = "\x1b[1m";
 constexpr std::string_view kPlain = "\x1b[0m";
