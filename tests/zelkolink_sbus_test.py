@@ -148,13 +148,16 @@ SUMMARY = re.compile(r"zelkolink-sbus: (\d+) frames sent to (\S+), mean interval
 
 
 class Run:
-    """One start of the tool. Its output goes to files (Wine keeps inherited
-    pipes open past the program's end)."""
+    """One start of the tool. Its output goes to files of its own: the
+    wineserver a Wine run starts inherits them and may write there later."""
+
+    started = 0
 
     def __init__(self, tool, args):
         self.args = args
-        self.out = open(tool.work / "stdout", "w+b")
-        self.err = open(tool.work / "stderr", "w+b")
+        Run.started += 1
+        self.out = open(tool.work / f"stdout-{Run.started}", "w+b")
+        self.err = open(tool.work / f"stderr-{Run.started}", "w+b")
         self.process = subprocess.Popen(tool.command + args, stdout=self.out, stderr=self.err,
                                         stdin=subprocess.DEVNULL, env=tool.env)
 
@@ -428,10 +431,19 @@ def wine_group(tool):
             check(f"warning: {port} reports {ospeed} baud, not the 100000" in run.stderr,
                   f"wine: no rate warning in {run.stderr!r}")
 
+        # SBUS2 until Ctrl-C: Wine turns SIGINT into the console's Ctrl-C event.
         before = len(pty.received())
-        run, _ = run_on_pty(tool, pty, port, ["--sbus2", "--interval-ms", "7"], 6)
+        run = Run(tool, ["--port", port, "--sbus2", "--interval-ms", "7"])
+        check(pty.wait_for_frames(before // FRAME_SIZE + 8), "wine --sbus2: no frames")
+        run.process.send_signal(signal.SIGINT)
+        run.finish()
+        time.sleep(0.1)
+        data = pty.received()[before:]
         check(run.status == 0, f"wine --sbus2: status {run.status}, {run.stderr!r}")
-        check_frames(pty.received()[before:], [1024] * 16, [SBUS2_END_BYTES[n % 4] for n in range(6)],
+        summary = run.summary()
+        check(summary and summary[0] * FRAME_SIZE == len(data) and summary[5] == "stopped by Ctrl-C",
+              f"wine --sbus2: {len(data)} bytes arrived, {run.stderr!r}")
+        check_frames(data, [1024] * 16, [SBUS2_END_BYTES[n % 4] for n in range(len(data) // 25)],
                      "wine --sbus2")
     finally:
         link.unlink(missing_ok=True)

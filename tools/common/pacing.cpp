@@ -9,7 +9,7 @@
 #    define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #  endif
 #else
-#  include <time.h>
+#  include <ctime>
 
 #  include <cerrno>
 #endif
