@@ -68,16 +68,7 @@ TEST(Pacer, KeepsTheScheduleAndDropsWhatAStallMissed) {
   const auto spanned =
       std::chrono::duration_cast<nanoseconds>(interval) * static_cast<int64_t>(last);
   EXPECT_NEAR(static_cast<double>(summary.mean_interval.count()) * 39,
-              static_cast<double>(spanned.count()), 20e6);
-}
-
-TEST(Pacer, SummaryOfAShortRunHasNoMeanInterval) {
-  Pacer pacer(10ms);
-  EXPECT_EQ(pacer.summary().slots_taken, 0u);
-  while (!pacer.wait_next()) {
-  }
-  EXPECT_EQ(pacer.summary().slots_taken, 1u);
-  EXPECT_EQ(pacer.summary().mean_interval, nanoseconds(0));
+              static_cast<double>(spanned.count()), 50e6);
 }
 
 }  // namespace
