@@ -9,9 +9,8 @@
 #    define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #  endif
 #else
-#  include <ctime>
-
 #  include <cerrno>
+#  include <ctime>
 #endif
 
 namespace zelkolink_tools {
