@@ -222,6 +222,9 @@ void run_hid(const Options& options) {
       } else {
         std::ifstream in(hid.path);
         if (!in) throw input_error("cannot open " + hid.path + ": " + std::strerror(errno));
+        // A directory opens but cannot be read: say so before any output.
+        in.peek();
+        if (in.bad()) throw input_error("cannot read " + hid.path + ": " + std::strerror(errno));
         HexReportFile file(in, hid.path);
         dump_hid_reports(file, hid.report_id, limits, options.format, std::cout, std::cerr);
       }
