@@ -11,5 +11,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-find_program(ZELKOLINK_WINE wine REQUIRED)
+# Wine's loader for the target's word size, called directly: the `wine`
+# launcher tries the 32-bit loader first, which a kernel without 32-bit
+# support cannot even start, and that would take the 64-bit tests down too.
+find_program(ZELKOLINK_WINE NAMES ${ZELKOLINK_WINE_LOADER}
+  PATHS /usr/lib/wine /usr/lib64/wine NO_DEFAULT_PATH)
+if(NOT ZELKOLINK_WINE)
+  find_program(ZELKOLINK_WINE wine REQUIRED)
+endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELKOLINK_WINE})
