@@ -24,6 +24,7 @@ std::size_t parse_chunk(std::string_view text) {
 
 // Refuses combinations that would silently ignore an option.
 void check_combinations(const Options& options, bool chunk_given) {
+  check_hid_combinations(options, chunk_given);
   if (options.sbus_v2 && !options.sbus) throw usage_error("--v2 only goes with --sbus");
   if (options.sbus && (options.hex || options.format == OutputFormat::json || chunk_given)) {
     throw usage_error("--sbus reads text values; --hex, --json and --chunk do not apply");
@@ -71,6 +72,8 @@ Options parse_options(std::span<const char* const> arguments) {
     } else if (argument == "--chunk" || argument.starts_with("--chunk=")) {
       options.chunk = parse_chunk(chunk_value(arguments, k));
       chunk_given = true;
+    } else if (parse_hid_option(arguments, k, options.hid)) {
+      // read into options.hid
     } else {
       throw usage_error("unknown option '" + std::string(argument) + "'");
     }
@@ -82,6 +85,10 @@ Options parse_options(std::span<const char* const> arguments) {
 const char* help_text() {
   return R"(Usage: zelkolink-dump [--hex] [--chunk N] [--json] [FILE]
        zelkolink-dump --sbus [--v2] [FILE]
+       zelkolink-dump --hid VID:PID[:SERIAL] | --hid-path PATH
+                      [--report-id N] [--count N] [--seconds S] [--json]
+       zelkolink-dump --hid-file FILE [--report-id N] [--count N] [--json]
+       zelkolink-dump --hid-list
 
 Decodes a captured port byte stream with ZelkoLink, feeding it to
 parse_port_data in chunks as a port would deliver it, and prints the records
@@ -112,9 +119,44 @@ Options:
                with a dash.
   -h, --help   print this help and exit.
 
+HID input reports:
+  --hid VID:PID[:SERIAL]
+               read input reports from the first attached HID device with
+               these hex ids (and serial number), as --hid-list shows them.
+  --hid-path PATH
+               read input reports from the HID device at PATH (/dev/hidrawN).
+  --hid-file FILE
+               decode reports from hex text instead, one report per line
+               (two hex digits per byte, spaces anywhere; blank lines and
+               lines starting with # are skipped); - reads standard input.
+  --report-id N
+               every report starts with report ID N (1 to 255, or 0x01 to
+               0xFF), which is checked and stripped before decoding.
+  --count N    stop after N rows.
+  --seconds S  stop a live run after S seconds (such as 10 or 0.5).
+  --hid-list   list the attached HID devices, one per line: VID:PID,
+               manufacturer, product, serial and path, separated by tabs.
+               With none attached it prints nothing, says so on standard
+               error, and exits with 0.
+  A 19-byte report is decoded by parse_hid_game_controller_device (layout
+  game-controller, 11 values), a 23-byte report starting FA by
+  parse_hid_compatible_device (layout compatible, 9 values). One CSV row per
+  report, flushed at once, after a header line
+  "time,layout,value0,...,value10"; compatible rows leave value9 and value10
+  empty. time is the seconds since the run started, three decimals; reports
+  from --hid-file carry their line number in a "line" column instead. With
+  --json: {"time":S,"layout":"compatible","values":[9 values]} per report.
+  A report of another length, another report ID or bad hex gets one line on
+  standard error and is counted; the run goes on, and ends with exit status
+  1 and the count when any report was bad. Ctrl-C ends a live run (status 0).
+  The Windows build has no live HID: --hid, --hid-path and --hid-list exit
+  with status 2 there; --hid-file works.
+
 Exit status: 0 on success, 1 for input that cannot be read or decoded
-(nothing is printed then), 2 for a bad command line. Errors are reported as
-one line on standard error.
+(nothing is printed then; for HID reports, the good rows are printed), 2 for
+a bad command line, 3 when no HID device matches or it cannot be opened, 5
+when the device went away during the run. Errors are reported as one line on
+standard error.
 )";
 }
 

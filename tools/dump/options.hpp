@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "hid_options.hpp"
 #include "zelkolink.hpp"
 
 namespace zelkolink_dump {
@@ -21,6 +22,7 @@ struct Options {
   OutputFormat format = OutputFormat::csv;
   std::size_t chunk = zelkolink::max_chunk;  // bytes per parse call, 1..255
   std::optional<std::string> file;           // "-" is standard input
+  HidOptions hid;                            // HID input reports (hid_options.hpp)
 };
 
 // The name a file argument of "-" stands for.
