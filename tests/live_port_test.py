@@ -234,7 +234,7 @@ def refused_runs(dump, sim, work):
         (["--port", missing], 3, f"cannot open {missing}: No such file"),
         (["--port", "/dev/null"], 3, "cannot open /dev/null: not a serial port"),
         (["--port", missing, "--watch"], 2, "--watch needs a terminal"),
-        (["--count", "3"], 2, "need --port"),
+        (["--count", "3"], 2, "--count needs --port"),
         (["--port", missing, "--chunk", "3"], 2, "--port reads a serial port"),
         (["--port", missing, "some.bin"], 2, "--port reads a serial port"),
         (["--port", missing, "--request", "1"], 2, "--request needs two hex bytes"),

@@ -1,11 +1,13 @@
-// zelkolink-dump: decodes a captured port stream, or encodes SBUS frames,
-// with the ZelkoLink library, for people wiring up a device.
+// zelkolink-dump: decodes a captured port stream or HID input reports, or
+// encodes SBUS frames, with the ZelkoLink library, for people wiring up a
+// device.
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <vector>
 
 #include "dump_error.hpp"
+#include "hid_dump.hpp"
 #include "input.hpp"
 #include "live_port.hpp"
 #include "options.hpp"
@@ -37,8 +39,9 @@ void run_sbus(const Options& options) {
   write_sbus_frames(lines, options.sbus_v2, std::cout);
 }
 
-// Input is read and checked whole before anything is printed, so a bad input
-// leaves standard output empty.
+// A port capture or SBUS values are read and checked whole before anything
+// is printed, so a bad input leaves standard output empty. HID reports are
+// printed as they are decoded.
 int run(std::span<const char* const> arguments) {
   const Options options = parse_options(arguments);
   if (options.help) {
@@ -51,6 +54,8 @@ int run(std::span<const char* const> arguments) {
     return 0;
   } else if (options.sbus) {
     run_sbus(options);
+  } else if (options.hid.source != HidSource::none) {
+    run_hid(options);
   } else {
     run_port_dump(options);
   }

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "hid_options.hpp"
 #include "zelkolink.hpp"
 
 namespace zelkolink_dump {
@@ -32,6 +33,8 @@ struct Options {
   std::optional<double> seconds;               // stop after this long
   bool watch = false;                          // full-terminal live view instead of rows
   // End of the live port link options.
+
+  HidOptions hid;  // HID input reports (hid_options.hpp)
 };
 
 // The name a file argument of "-" stands for.
