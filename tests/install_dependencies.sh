@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what the full test run needs beyond the
 # base image: the MinGW-w64 cross compilers (64- and 32-bit), Wine to run
-# the Windows builds' tests, and hidapi (with pkg-config to find it) for
-# zelkolink-dump's live HID. Does nothing when everything is already there.
+# the Windows builds' tests, hidapi (with pkg-config to find it) for
+# zelkolink-dump's live HID, and tmux for the live view's test. Does nothing
+# when everything is already there.
 set -euo pipefail
 
 missing=()
@@ -13,6 +14,7 @@ command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686
 command -v wine >/dev/null || missing+=(wine)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 pkg-config --exists hidapi-hidraw 2>/dev/null || missing+=(libhidapi-dev)
+command -v tmux >/dev/null || missing+=(tmux)  # the live view's test
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
