@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what the full test run needs beyond the
-# base image: the MinGW-w64 cross compilers (64- and 32-bit) and Wine to run
-# the Windows builds' tests, and the tools that build and check the release
-# artifacts. Does nothing when everything is already there.
+# base image: the MinGW-w64 cross compilers (64- and 32-bit), Wine to run
+# the Windows builds' tests, hidapi (with pkg-config to find it) for
+# zelkolink-dump's live HID, tmux for the live view's test, and the tools
+# that build and check the release artifacts. Does nothing when everything
+# is already there.
 set -euo pipefail
 
 missing=()
@@ -11,6 +13,8 @@ command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
 [ -x /usr/lib/wine/wine ] || missing+=(wine32:i386)
 command -v wine >/dev/null || missing+=(wine)
+pkg-config --exists hidapi-hidraw 2>/dev/null || missing+=(libhidapi-dev)
+command -v tmux >/dev/null || missing+=(tmux)  # the live view's test
 # The release artifacts: Visual Studio's import library (llvm-dlltool), the
 # zips' consumers (clang, lld), the Debian packages and their checks.
 command -v llvm-dlltool >/dev/null || missing+=(llvm)

@@ -5,14 +5,22 @@ Expected port records come from a whole-stream reading of the port link
 written here, and expected SBUS frames from a bit packer written here, so
 neither leans on the library under test.
 
-Groups: decode, sbus, errors (native builds) and smoke, a handful of runs for
-an emulator such as Wine, where every start of the tool costs seconds."""
+Expected HID rows come from the report layouts unpacked here.
+
+Groups: decode, sbus, errors, hid, hid_live (native builds) and smoke,
+hid_smoke, a handful of runs for an emulator such as Wine, where every start
+of the tool costs seconds."""
 import argparse
 import json
+import os
 import pathlib
+import random
+import re
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 START, END, UPLOAD_DATA, UPLOAD_REQUEST = 0xFA, 0x5F, 0xA5, 0xE5
 LARGEST_FRAME = 500  # the parser holds no more; a start byte claiming more is an ordinary byte
@@ -109,9 +117,9 @@ class Tool:
     def __init__(self, command, work):
         self.command, self.work = command, work
 
-    def run(self, *args, stdin=b""):
+    def run(self, *args, stdin=b"", env=None):
         done = subprocess.run(self.command + list(args), input=stdin, capture_output=True,
-                              timeout=120)
+                              timeout=120, env=env)
         # Windows programs write text with CR LF.
         return done.returncode, done.stdout.decode().replace("\r\n", "\n"), done.stderr.decode()
 
@@ -128,8 +136,8 @@ def expect_output(tool, args, expected, stdin=b""):
     return out
 
 
-def expect_failure(tool, args, status, words, stdin=b""):
-    got, out, err = tool.run(*args, stdin=stdin)
+def expect_failure(tool, args, status, words, stdin=b"", env=None):
+    got, out, err = tool.run(*args, stdin=stdin, env=env)
     lines = err.strip().splitlines()
     check(got == status, f"{args}: status {got}, expected {status}")
     check(out == "", f"{args}: printed {out[:200]!r} despite failing")
@@ -256,7 +264,271 @@ def smoke_group(tool, sample):
                    "odd number of hex digits")
 
 
-GROUPS = {"decode": decode_group, "sbus": sbus_group, "errors": errors_group, "smoke": smoke_group}
+# ----------------------------------------------------------- HID reports
+
+def le16(r, i):
+    return r[i] | r[i + 1] << 8
+
+
+def game_controller_values(r):
+    """The 19-byte layout: three 16-bit values; two pairs of 12-bit values,
+    each pair sharing its middle byte; a 12-bit and a 4-bit value sharing
+    byte 13; a 16-bit value; a byte."""
+    return [le16(r, 0), le16(r, 2), le16(r, 4),
+            r[6] | (r[7] & 0xF) << 8, r[7] >> 4 | r[8] << 4,
+            r[9] | (r[10] & 0xF) << 8, r[10] >> 4 | r[11] << 4,
+            r[12] | (r[13] & 0xF) << 8, r[13] >> 4, le16(r, 14), r[16]]
+
+
+def compatible_values(r):
+    return [le16(r, 4 + 2 * k) for k in range(9)]
+
+
+def random_bytes(rng, size, first=None):
+    data = bytes(rng.randrange(256) for _ in range(size))
+    return data if first is None else bytes([first]) + data[1:]
+
+
+def spaced(data):
+    return " ".join(f"{b:02x}" for b in data)
+
+
+def hid_cases(report_id=None, seed=1):
+    """(hex line, (layout, values) or the words of its error) for a report
+    file: both layouts, a 19-byte report starting FA (the length decides),
+    bad lengths, a 23-byte report without FA, bad hex, wrong report IDs."""
+    rng = random.Random(seed)
+    prefix = bytes([report_id]) if report_id else b""
+    gc, gc_fa = random_bytes(rng, 19), random_bytes(rng, 19, 0xFA)
+    cp = random_bytes(rng, 23, 0xFA)
+    after_id = " after the report ID" if report_id else ""
+    cases = [
+        (spaced(prefix + gc), ("game-controller", game_controller_values(gc))),
+        ((prefix + cp).hex().upper(), ("compatible", compatible_values(cp))),
+        (spaced(prefix + random_bytes(rng, 20)), "20 bytes" + after_id + ", expected 19"),
+        (spaced(prefix + gc_fa).replace(" ", "\t", 3), ("game-controller",
+                                                         game_controller_values(gc_fa))),
+        (spaced(prefix + random_bytes(rng, 23, 0x0B)), "23-byte report starting 0B"),
+        (spaced(prefix + random_bytes(rng, 255)), "255 bytes"),
+        ("fa 0g", "'g' at column 5 is not a hex digit"),
+        ("fa a5 0", "odd number of hex digits (5)"),
+        (spaced(prefix + cp), ("compatible", compatible_values(cp))),
+    ]
+    if report_id:
+        cases += [(spaced(bytes([report_id + 1]) + gc),
+                   f"report ID 0x{report_id + 1:02X}, expected 0x{report_id:02X}")]
+    return cases
+
+
+def hid_file(cases):
+    """The report file's text, with comments, blank lines and CR LF endings
+    between the reports; and the line numbers of the cases."""
+    lines, numbers = ["# reports", ""], []
+    for text, _ in cases:
+        lines += [text, "  \t"]
+        numbers.append(len(lines) - 1)
+    return "".join(line + ("\r\n" if n % 3 else "\n") for n, line in enumerate(lines)), numbers
+
+
+def expected_hid_rows(cases, numbers):
+    return [(n, want[0], want[1]) for n, (_, want) in zip(numbers, cases) if not isinstance(want, str)]
+
+
+def hid_row(layout, values):
+    """A row after its first column: eleven value columns, empty at the end
+    for a compatible report."""
+    return f"{layout}," + ",".join(map(str, values)) + "," * (11 - len(values))
+
+
+def hid_csv(rows, key="line"):
+    header = ",".join([key, "layout"] + [f"value{k}" for k in range(11)])
+    return "".join(line + "\n" for line in
+                   [header] + [f"{n},{hid_row(layout, values)}" for n, layout, values in rows])
+
+
+def check_hid_errors(args, err, name, cases, numbers, key="line"):
+    """One line per bad report, in order, then the count."""
+    bad = [(n, want) for n, (_, want) in zip(numbers, cases) if isinstance(want, str)]
+    lines = err.splitlines()
+    check(len(lines) == len(bad) + 1, f"{args}: {len(lines)} lines on stderr: {err!r}")
+    for line, (n, words) in zip(lines, bad):
+        check(line.startswith(f"zelkolink-dump: {name}: {key} {n}: ") and words in line,
+              f"{args}: {line!r} should name {key} {n} and say {words!r}")
+    check(lines[-1:] == [f"zelkolink-dump: {name}: {len(bad)} of {len(cases)} reports could "
+                         f"not be decoded"], f"{args}: last stderr line {lines[-1:]}")
+
+
+def check_hid_file(tool, args, cases, numbers, stdin=b"", name=None, json_rows=False):
+    status, out, err = tool.run(*args, stdin=stdin)
+    rows = expected_hid_rows(cases, numbers)
+    if json_rows:
+        got = [json.loads(line) for line in out.splitlines()]
+        check(got == [{"line": n, "layout": layout, "values": values}
+                      for n, layout, values in rows], f"{args}: JSON rows differ: {out[:400]}")
+    else:
+        check(out == hid_csv(rows), f"{args}: rows differ:\n{out[:600]}\nexpected:\n"
+                                    f"{hid_csv(rows)[:600]}")
+    check(status == 1, f"{args}: status {status}, expected 1 after bad reports")
+    check_hid_errors(args, err, name or args[args.index("--hid-file") + 1], cases, numbers)
+
+
+def hid_group(tool, sample):
+    # Worked by hand from the header's example: bytes 6..8 21 43 65.
+    check(game_controller_values(bytes(6) + bytes([0x21, 0x43, 0x65]) + bytes(10))[3:5] ==
+          [0x321, 0x654], "the test's game-controller layout is wrong")
+    cases = hid_cases()
+    text, numbers = hid_file(cases)
+    path = tool.file("reports.hex", text)
+    check_hid_file(tool, ["--hid-file", path], cases, numbers)
+    check_hid_file(tool, ["--json", "--hid-file", path], cases, numbers, json_rows=True)
+    check_hid_file(tool, ["--hid-file", "-"], cases, numbers, stdin=text.encode(),
+                   name="standard input")
+    id_cases = hid_cases(report_id=5, seed=5)
+    id_text, id_numbers = hid_file(id_cases)
+    check_hid_file(tool, ["--report-id", "5", "--hid-file", tool.file("id5.hex", id_text)],
+                   id_cases, id_numbers)
+    # --count stops after the rows, before the bad reports that follow them.
+    rows = expected_hid_rows(cases, numbers)
+    expect_output(tool, ["--hid-file", path, "--count", "2"], hid_csv(rows[:2]))
+    expect_output(tool, ["--hid-file=" + path, "--count=1"], hid_csv(rows[:1]))
+    expect_output(tool, ["--hid-file", tool.file("none.hex", "# nothing\n\n")], hid_csv([]))
+
+    hid_file_path = ["--hid-file", path]
+    usage, bad_input = 2, 1
+    for args, status, words in [
+            (["--hid"], usage, "--hid needs"),
+            (["--hid", "046d"], usage, "VID:PID"),
+            (["--hid", "046d:c216:"], usage, "VID:PID"),
+            (["--hid-path"], usage, "--hid-path needs"),
+            (["--hid-file", ""], usage, "--hid-file needs"),
+            (hid_file_path + ["--report-id", "0"], usage, "--report-id"),
+            (hid_file_path + ["--report-id", "256"], usage, "--report-id"),
+            (hid_file_path + ["--count", "0"], usage, "--count"),
+            (["--hid", "1:2", "--seconds", "0"], usage, "--seconds"),
+            (["--hid", "1:2", "--seconds", "1.2345"], usage, "--seconds"),
+            (["--hid", "1:2", "--seconds", "1."], usage, "--seconds"),
+            (hid_file_path + ["--seconds", "1"], usage, "--seconds needs a live device"),
+            (hid_file_path + ["--hid-list"], usage, "only one"),
+            (["--hid-list", "--json"], usage, "--hid-list takes no other option"),
+            (hid_file_path + ["--hex"], usage, "do not apply"),
+            (hid_file_path + ["--chunk", "3"], usage, "do not apply"),
+            (hid_file_path + ["capture.bin"], usage, "do not apply"),
+            (["--report-id", "1"], usage, "--report-id needs"),
+            (["--count", "1"], usage, "--count needs"),
+            (["--seconds", "1"], usage, "--seconds needs"),
+            (["--hid-file", str(tool.work / "missing.hex")], bad_input, "cannot open"),
+            (["--hid-file", str(tool.work)], bad_input, "cannot read")]:
+        expect_failure(tool, args, status, words)
+
+    status, out, err = tool.run("--help")
+    for option in ["--hid VID:PID[:SERIAL]", "--hid-path PATH", "--hid-file FILE", "--report-id N",
+                   "--count N", "--seconds S", "--hid-list", "The Windows build has no live HID",
+                   "no HID device matches", "5 when the port or device goes away"]:
+        check(option in " ".join(out.split()), f"--help does not document {option!r}")
+
+
+def hid_live_group(tool, sample):
+    """Live HID: first with the real hidapi on a machine without HID devices,
+    then with a stand-in for hidapi that plays a script of devices and reads."""
+    cannot_open = 3
+    for args, words in [
+            (["--hid", "1234:5678"], "no HID device 1234:5678 is attached"),
+            (["--hid", "1234:5678:SN-1"], "no HID device 1234:5678 with serial 'SN-1' is attached"),
+            (["--hid-path", str(tool.work / "hidraw9")], "hidraw9: No such file or directory"),
+            (["--hid-path", "/dev/null"], "/dev/null: not a hidraw device"),
+            (["--hid-path", str(tool.work)], "not a character device")]:
+        expect_failure(tool, args, cannot_open, words)
+    hidraw = pathlib.Path("/sys/class/hidraw")
+    if not (hidraw.is_dir() and any(hidraw.iterdir())):
+        status, out, err = tool.run("--hid-list")
+        check((status, out, err) == (0, "", "zelkolink-dump: no HID devices attached\n"),
+              f"--hid-list with no devices: {status} {out!r} {err!r}")
+
+    check(tool.fake_hidapi != "", "hid_live needs --fake-hidapi")
+    devices = ["device\t046d\tc216\tSER1\tMaker\tPad\t/fake/hidraw0",
+               "device\t046d\tc216\tSER1\tMaker\tPad\t/fake/hidraw0",  # a second usage
+               "device\t046d\tc216\tSER2\tMaker\tPad two\t/fake/hidraw1",
+               "device\t1209\t0001\t\tNobody\tLocked\t/fake/denied0"]
+
+    def fake(*reads):
+        script = tool.file("script.txt", "\n".join(devices + list(reads)) + "\n")
+        return dict(os.environ, LD_PRELOAD=tool.fake_hidapi, ZELKOLINK_FAKE_HID=script)
+
+    status, out, err = tool.run("--hid-list", env=fake())
+    check(status == 0 and err == "" and out == "046d:c216\tMaker\tPad\tSER1\t/fake/hidraw0\n"
+          "046d:c216\tMaker\tPad two\tSER2\t/fake/hidraw1\n1209:0001\tNobody\tLocked\t\t"
+          "/fake/denied0\n", f"--hid-list: {status} {out!r} {err!r}")
+
+    # Reports with report ID 0x21, one of them bad, then the device vanishes.
+    rng = random.Random(3)
+    gc, cp = random_bytes(rng, 19), random_bytes(rng, 23, 0xFA)
+    env = fake(*[f"report\t{spaced(bytes([0x21]) + r)}" for r in [gc, random_bytes(rng, 5), cp]],
+               "vanish")
+    args = ["--hid", "46D:C216", "--report-id", "0x21"]
+    status, out, err = tool.run(*args, env=env)
+    lines = out.splitlines()
+    check(status == 5, f"{args}: status {status}, expected 5 for a vanished device")
+    check(lines[:1] == hid_csv([], key="time").splitlines(), f"{args}: header {lines[:1]}")
+    times = [line.split(",", 1)[0] for line in lines[1:]]
+    check(all(re.fullmatch(r"\d+\.\d{3}", t) and float(t) < 60 for t in times),
+          f"{args}: time column {times}")
+    check([line.split(",", 1)[1] for line in lines[1:]] ==
+          [hid_row("game-controller", game_controller_values(gc)),
+           hid_row("compatible", compatible_values(cp))], f"{args}: rows differ: {out!r}")
+    name = "HID device 046d:c216 at /fake/hidraw0"
+    err_lines = err.splitlines()
+    check(len(err_lines) == 3 and err_lines[0].startswith(f"zelkolink-dump: {name}: time ") and
+          "5 bytes after the report ID" in err_lines[0] and
+          err_lines[1] == f"zelkolink-dump: {name}: 1 of 3 reports could not be decoded" and
+          err_lines[2] == f"zelkolink-dump: {name} went away: it hung up", f"{args}: {err!r}")
+
+    # The serial picks the device; --count ends the run before the vanish.
+    status, out, err = tool.run("--hid", "046d:c216:SER2", "--json", "--count", "1",
+                                env=fake(f"report\t{spaced(cp)}", "vanish"))
+    rows = [json.loads(line) for line in out.splitlines()]
+    check(status == 0 and err == "" and len(rows) == 1 and re.match(r'\{"time":\d+\.\d{3},', out)
+          and {k: v for k, v in rows[0].items() if k != "time"} ==
+          {"layout": "compatible", "values": compatible_values(cp)},
+          f"--json --count 1: {status} {out!r} {err!r}")
+    status, out, err = tool.run("--hid", "046d:c216:SER2", env=fake("vanish"))
+    check(status == 5 and out == hid_csv([], key="time") and
+          err == "zelkolink-dump: HID device 046d:c216 at /fake/hidraw1 went away: it hung up\n",
+          f"vanish: {status} {out!r} {err!r}")
+    expect_failure(tool, ["--hid", "1209:1"], cannot_open,
+                   "cannot open HID device 1209:0001 at /fake/denied0: Permission denied",
+                   env=fake())
+
+    # --seconds ends a quiet device's run; the row before it is kept.
+    started = time.monotonic()
+    status, out, err = tool.run("--hid", "046d:c216", "--seconds", "0.3",
+                                env=fake(f"report\t{spaced(gc)}"))
+    took = time.monotonic() - started
+    check(status == 0 and err == "" and len(out.splitlines()) == 2 and
+          out.endswith(hid_row("game-controller", game_controller_values(gc)) + "\n"),
+          f"--seconds: {status} {out!r} {err!r}")
+    check(0.3 <= took < 20, f"--seconds 0.3 took {took:.2f} s")
+
+    # Ctrl-C ends a live run cleanly (status 0), after the row that arrived.
+    with subprocess.Popen(tool.command + ["--hid", "046d:c216"], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, env=fake(f"report\t{spaced(gc)}")) as run:
+        arrived = [run.stdout.readline().decode(), run.stdout.readline().decode()]
+        run.send_signal(signal.SIGINT)
+        rest, err = run.communicate(timeout=20)
+    check(arrived[1].endswith("," + ",".join(map(str, game_controller_values(gc))) + "\n") and
+          rest == b"" and err == b"" and run.returncode == 0,
+          f"Ctrl-C: rows {arrived} {rest!r}, stderr {err!r}, status {run.returncode}")
+
+
+def hid_smoke_group(tool, sample):
+    """Under Wine: the report loop through a file, and live HID refused."""
+    cases = hid_cases()[:5]
+    text, numbers = hid_file(cases)
+    check_hid_file(tool, ["--hid-file", tool.file("reports.hex", text)], cases, numbers)
+    expect_failure(tool, ["--hid", "046d:c216"], 2, "not in the Windows build")
+
+
+GROUPS = {"decode": decode_group, "sbus": sbus_group, "errors": errors_group, "smoke": smoke_group,
+          "hid": hid_group, "hid_live": hid_live_group, "hid_smoke": hid_smoke_group}
 
 
 def main():
@@ -265,10 +537,13 @@ def main():
     parser.add_argument("--sample", required=True, type=pathlib.Path)
     parser.add_argument("--emulator", default="", help="command to run the tool with, ;-separated")
     parser.add_argument("--group", choices=GROUPS, required=True)
+    parser.add_argument("--fake-hidapi", default="", help="stand-in for hidapi, for hid_live")
     args = parser.parse_args()
     command = [part for part in args.emulator.split(";") if part] + [args.tool]
     with tempfile.TemporaryDirectory() as work:
-        GROUPS[args.group](Tool(command, pathlib.Path(work)), args.sample.read_bytes())
+        tool = Tool(command, pathlib.Path(work))
+        tool.fake_hidapi = args.fake_hidapi
+        GROUPS[args.group](tool, args.sample.read_bytes())
     for failure in failures:
         print("FAILED:", failure)
     print(f"{args.group}: {len(failures)} failures")

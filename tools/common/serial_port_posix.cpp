@@ -30,7 +30,7 @@ constexpr int kWriteStallMs = 2000;
 std::string reason() { return std::strerror(errno); }
 
 ToolError vanished(const std::string& name, const std::string& why) {
-  return ToolError(kExitVanished, name + ": device disconnected (" + why + ")");
+  return {kExitVanished, name + ": device disconnected (" + why + ")"};
 }
 
 // Raw line: 8 data bits, the receiver on, modem lines ignored, no flow
@@ -66,7 +66,7 @@ SerialPort::SerialPort(const std::string& name, const LineSettings& line)
   // Everything below closes the descriptor on failure: the port is
   // untouched until its settings are saved.
   auto fail = [&](int status, const std::string& message) {
-    const ToolError error(status, message);
+    ToolError error(status, message);
     ::close(fd);
     system_->fd = -1;
     return error;

@@ -42,6 +42,12 @@ std::vector<uint8_t> read_stream(std::FILE* file, const std::string& path) {
   return bytes;
 }
 
+bool is_blank(uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+}  // namespace
+
 std::optional<uint8_t> hex_digit_value(uint8_t c) {
   if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
   if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
@@ -49,19 +55,12 @@ std::optional<uint8_t> hex_digit_value(uint8_t c) {
   return std::nullopt;
 }
 
-bool is_blank(uint8_t c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
-// 'g' for a printable character, 0x07 for anything else.
 std::string describe_character(uint8_t c) {
   if (c >= 0x20 && c < 0x7F) return std::string("'") + static_cast<char>(c) + "'";
   char code[8];
   std::snprintf(code, sizeof code, "0x%02X", unsigned{c});
   return code;
 }
-
-}  // namespace
 
 std::string display_name(const std::string& path) {
   return path == kStandardInput ? std::string("standard input") : path;

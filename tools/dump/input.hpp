@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,6 +17,12 @@ std::vector<uint8_t> read_all(const std::string& path);
 
 // How a path is named in messages: "standard input" for "-".
 std::string display_name(const std::string& path);
+
+// The value of one hex digit, in either case; nullopt for anything else.
+std::optional<uint8_t> hex_digit_value(uint8_t c);
+
+// How messages show a character: 'g' when printable, 0x07 otherwise.
+std::string describe_character(uint8_t c);
 
 // Hex text to bytes: digits pair up in order, in either case; spaces, tabs
 // and line breaks anywhere are ignored. Throws DumpError (bad input), naming

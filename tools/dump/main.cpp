@@ -1,16 +1,20 @@
-// zelkolink-dump: decodes a captured port stream, or encodes SBUS frames,
-// with the ZelkoLink library, for people wiring up a device.
+// zelkolink-dump: decodes a captured port stream or HID input reports, or
+// encodes SBUS frames, with the ZelkoLink library, for people wiring up a
+// device.
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <vector>
 
 #include "dump_error.hpp"
+#include "hid_dump.hpp"
 #include "input.hpp"
+#include "live_port.hpp"
 #include "options.hpp"
 #include "port_dump.hpp"
 #include "sample_capture.hpp"
 #include "sbus_lines.hpp"
+#include "stop_signal.hpp"
 
 namespace zelkolink_dump {
 namespace {
@@ -35,14 +39,23 @@ void run_sbus(const Options& options) {
   write_sbus_frames(lines, options.sbus_v2, std::cout);
 }
 
-// Input is read and checked whole before anything is printed, so a bad input
-// leaves standard output empty.
+// A port capture or SBUS values are read and checked whole before anything
+// is printed, so a bad input leaves standard output empty. HID reports are
+// printed as they are decoded.
 int run(std::span<const char* const> arguments) {
   const Options options = parse_options(arguments);
   if (options.help) {
     std::cout << help_text();
+  } else if (options.port) {
+    // Live port link: ends on its own terms, every row already flushed; a
+    // closed standard output is one of its orderly ends, not an error.
+    zelkolink_tools::install_stop_handlers();
+    run_live_port(options, std::cout);
+    return 0;
   } else if (options.sbus) {
     run_sbus(options);
+  } else if (options.hid.source != HidSource::none) {
+    run_hid(options);
   } else {
     run_port_dump(options);
   }
