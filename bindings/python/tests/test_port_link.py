@@ -29,7 +29,6 @@ def feed_in_reads(data: bytes, read: int) -> bool:
 
 @pytest.mark.parametrize("arguments, expected", [
     ((), "fa e5 02 00 00 00 5f"),
-    ((0x01, 0x02), "fa e5 02 00 01 02 5f"),
     ((0xFF, 0x80), "fa e5 02 00 ff 80 5f"),
 ])
 def test_request_frame(arguments, expected):

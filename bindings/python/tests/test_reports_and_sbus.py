@@ -49,12 +49,6 @@ def test_encode_sbus_gives_the_whole_frame():
     assert zelkolink.encode_sbus([2047] * 16)[1:23] == b"\xFF" * 22
 
 
-def test_sbus2_end_bytes_cycle():
-    ends = [zelkolink.encode_sbus([0] * 16, sbus2=True)[24] for _ in range(5)]
-    first = [0x04, 0x14, 0x24, 0x34].index(ends[0])
-    assert ends == [[0x04, 0x14, 0x24, 0x34][(first + n) % 4] for n in range(5)]
-
-
 @pytest.mark.parametrize("function", [
     zelkolink.std_to_sbus,
     zelkolink.encode_sbus,
@@ -73,8 +67,11 @@ def test_wrong_sbus_values_raise_value_error(function, values, message):
 
 
 def test_a_refused_sbus2_frame_does_not_step_the_cycle():
+    """sbus2=True reaches the SBUS2 encoder, whose end byte steps 04 14 24 34,
+    and a refused call never reaches it."""
     before = zelkolink.encode_sbus([0] * 16, sbus2=True)[24]
     with pytest.raises(ValueError):
         zelkolink.encode_sbus([0] * 15, sbus2=True)
     after = zelkolink.encode_sbus([0] * 16, sbus2=True)[24]
+    assert before in (0x04, 0x14, 0x24, 0x34)
     assert after == (before + 0x10) & 0x3F
