@@ -56,37 +56,6 @@ uint8_t parse_report_id(std::string_view text) {
   return static_cast<uint8_t>(*value);
 }
 
-uint64_t parse_count(std::string_view text) {
-  const std::optional<uint64_t> value = parse_unsigned(text, 10, 15);
-  if (!value || *value == 0) {
-    throw usage_error("--count needs a whole number of rows, 1 or more, not '" + std::string(text) +
-                      "'");
-  }
-  return *value;
-}
-
-// Seconds with up to three decimals, such as 10 or 0.25; more than 0.
-std::chrono::milliseconds parse_seconds(std::string_view text) {
-  const std::size_t point = text.find('.');
-  const std::string_view whole = text.substr(0, point);
-  const std::string_view fraction =
-      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  const std::optional<uint64_t> seconds =
-      whole.empty() && !fraction.empty() ? 0 : parse_unsigned(whole, 10, 7);
-  const std::optional<uint64_t> thousandths =
-      fraction.empty() ? 0 : parse_unsigned(fraction, 10, 3);
-  const bool dangling_point = point != std::string_view::npos && fraction.empty();
-  if (!seconds || !thousandths || dangling_point) {
-    throw usage_error("--seconds needs a number of seconds such as 10 or 0.25, not '" +
-                      std::string(text) + "'");
-  }
-  uint64_t scale = 1000;
-  for (std::size_t k = 0; k < fraction.size(); ++k) scale /= 10;
-  const auto total = static_cast<int64_t>(*seconds * 1000 + *thousandths * scale);
-  if (total == 0) throw usage_error("--seconds needs more than 0.001 seconds");
-  return std::chrono::milliseconds(total);
-}
-
 // The value of --name VALUE or --name=VALUE, or nullopt when arguments[k]
 // is not --name.
 std::optional<std::string_view> option_value(std::span<const char* const> arguments, std::size_t& k,
@@ -126,10 +95,6 @@ bool parse_hid_option(std::span<const char* const> arguments, std::size_t& k, Hi
     hid.path = *file;
   } else if (const auto report_id = option_value(arguments, k, "--report-id", "a number")) {
     hid.report_id = parse_report_id(*report_id);
-  } else if (const auto rows = option_value(arguments, k, "--count", "a number of rows")) {
-    hid.count = parse_count(*rows);
-  } else if (const auto seconds = option_value(arguments, k, "--seconds", "a number of seconds")) {
-    hid.duration = parse_seconds(*seconds);
   } else {
     return false;
   }
@@ -142,8 +107,6 @@ void check_hid_combinations(const Options& options, bool chunk_given) {
                              hid.source == HidSource::device_path || hid.source == HidSource::file;
   if (hid.source == HidSource::none) {
     if (hid.report_id) throw usage_error("--report-id needs --hid, --hid-path or --hid-file");
-    if (hid.count) throw usage_error("--count needs --hid, --hid-path or --hid-file");
-    if (hid.duration) throw usage_error("--seconds needs --hid or --hid-path");
     return;
   }
   if (options.file || options.hex || options.sbus || options.sbus_v2 || chunk_given) {

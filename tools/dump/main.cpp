@@ -9,10 +9,12 @@
 #include "dump_error.hpp"
 #include "hid_dump.hpp"
 #include "input.hpp"
+#include "live_port.hpp"
 #include "options.hpp"
 #include "port_dump.hpp"
 #include "sample_capture.hpp"
 #include "sbus_lines.hpp"
+#include "stop_signal.hpp"
 
 namespace zelkolink_dump {
 namespace {
@@ -44,6 +46,12 @@ int run(std::span<const char* const> arguments) {
   const Options options = parse_options(arguments);
   if (options.help) {
     std::cout << help_text();
+  } else if (options.port) {
+    // Live port link: ends on its own terms, every row already flushed; a
+    // closed standard output is one of its orderly ends, not an error.
+    zelkolink_tools::install_stop_handlers();
+    run_live_port(options, std::cout);
+    return 0;
   } else if (options.sbus) {
     run_sbus(options);
   } else if (options.hid.source != HidSource::none) {

@@ -2,7 +2,9 @@
 // them.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,7 +24,17 @@ struct Options {
   OutputFormat format = OutputFormat::csv;
   std::size_t chunk = zelkolink::max_chunk;  // bytes per parse call, 1..255
   std::optional<std::string> file;           // "-" is standard input
-  HidOptions hid;                            // HID input reports (hid_options.hpp)
+
+  // Live port link (--port and the options that go with it).
+  std::optional<std::string> port;             // read this serial port instead of a file
+  uint32_t baud = 115200;                      // the port's rate, 8N1
+  std::array<uint8_t, 2> request{0x01, 0x00};  // the two bytes of the upload request
+  std::optional<uint64_t> count;               // stop after this many rows (frames with watch)
+  std::optional<double> seconds;               // stop after this long
+  bool watch = false;                          // full-terminal live view instead of rows
+  // End of the live port link options.
+
+  HidOptions hid;  // HID input reports (hid_options.hpp)
 };
 
 // The name a file argument of "-" stands for.

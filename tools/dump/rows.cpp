@@ -1,0 +1,56 @@
+#include "rows.hpp"
+
+#include <cstdio>
+#include <span>
+
+namespace zelkolink_dump {
+namespace {
+
+void write_csv_values(std::ostream& out, std::span<const uint16_t> values) {
+  for (const uint16_t value : values) out << ',' << value;
+}
+
+void write_json_array(std::ostream& out, std::span<const uint16_t> values) {
+  out << '[';
+  for (std::size_t k = 0; k < values.size(); ++k) out << (k == 0 ? "" : ",") << values[k];
+  out << ']';
+}
+
+// Seconds with three decimals, the same on every platform and locale.
+std::string format_seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+}  // namespace
+
+void write_header(std::ostream& out, OutputFormat format, bool timed) {
+  if (format != OutputFormat::csv) return;
+  if (timed) out << "time,";
+  out << "offset";
+  for (std::size_t k = 0; k < zelkolink::input_count; ++k) out << ",input" << k;
+  for (std::size_t k = 0; k < zelkolink::channel_count; ++k) out << ",channel" << k;
+  out << '\n';
+}
+
+void write_row(std::ostream& out, OutputFormat format, std::optional<double> seconds,
+               std::size_t offset, const InputValues& inputs, const ChannelValues& channels) {
+  if (format == OutputFormat::csv) {
+    if (seconds) out << format_seconds(*seconds) << ',';
+    out << offset;
+    write_csv_values(out, zelkolink::values(inputs));
+    write_csv_values(out, zelkolink::values(channels));
+  } else {
+    out << '{';
+    if (seconds) out << "\"time\":" << format_seconds(*seconds) << ',';
+    out << "\"offset\":" << offset << ",\"inputs\":";
+    write_json_array(out, zelkolink::values(inputs));
+    out << ",\"channels\":";
+    write_json_array(out, zelkolink::values(channels));
+    out << '}';
+  }
+  out << '\n';
+}
+
+}  // namespace zelkolink_dump
