@@ -2,8 +2,10 @@
 # Installs, from Debian's packages, what the full test run needs beyond the
 # base image: the MinGW-w64 cross compilers (64- and 32-bit), Wine to run
 # the Windows builds' tests, hidapi (with pkg-config to find it) for
-# zelkolink-dump's live HID, and tmux for the live view's test. Does nothing
-# when everything is already there.
+# zelkolink-dump's live HID, tmux for the live view's test; for the
+# bindings, the Python packages that build and test the wheels (into
+# Debian's own /usr/bin/python3) and Mono's C# compiler and runtime. Does
+# nothing when everything is already there.
 set -euo pipefail
 
 missing=()
@@ -15,6 +17,13 @@ command -v wine >/dev/null || missing+=(wine)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 pkg-config --exists hidapi-hidraw 2>/dev/null || missing+=(libhidapi-dev)
 command -v tmux >/dev/null || missing+=(tmux)  # the live view's test
+[ -x /usr/bin/python3 ] || missing+=(python3)
+for module in build:python3-build setuptools:python3-setuptools wheel:python3-wheel \
+              pytest:python3-pytest ensurepip:python3-venv; do
+  /usr/bin/python3 -c "import ${module%%:*}" 2>/dev/null || missing+=("${module#*:}")
+done
+command -v mcs >/dev/null || missing+=(mono-mcs)
+command -v mono >/dev/null || missing+=(mono-runtime)
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
