@@ -2,9 +2,11 @@
 # Installs, from Debian's packages, what the full test run needs beyond the
 # base image: the MinGW-w64 cross compilers (64- and 32-bit), Wine to run
 # the Windows builds' tests, hidapi (with pkg-config to find it) for
-# zelkolink-dump's live HID, tmux for the live view's test, and the tools
-# that build and check the release artifacts. Does nothing when everything
-# is already there.
+# zelkolink-dump's live HID, tmux for the live view's test; for the
+# bindings, the Python packages that build and test the wheels (into
+# Debian's own /usr/bin/python3) and Mono's C# compiler and runtime; and
+# the tools that build and check the release artifacts. Does nothing when
+# everything is already there.
 set -euo pipefail
 
 missing=()
@@ -15,6 +17,13 @@ command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686
 command -v wine >/dev/null || missing+=(wine)
 pkg-config --exists hidapi-hidraw 2>/dev/null || missing+=(libhidapi-dev)
 command -v tmux >/dev/null || missing+=(tmux)  # the live view's test
+[ -x /usr/bin/python3 ] || missing+=(python3)
+for module in build:python3-build setuptools:python3-setuptools wheel:python3-wheel \
+              pytest:python3-pytest ensurepip:python3-venv; do
+  /usr/bin/python3 -c "import ${module%%:*}" 2>/dev/null || missing+=("${module#*:}")
+done
+command -v mcs >/dev/null || missing+=(mono-mcs)
+command -v mono >/dev/null || missing+=(mono-runtime)
 # The release artifacts: Visual Studio's import library (llvm-dlltool), the
 # zips' consumers (clang, lld), the Debian packages and their checks.
 command -v llvm-dlltool >/dev/null || missing+=(llvm)
