@@ -2,7 +2,8 @@
 # The whole test run: installs what is missing, then builds and tests the
 # Linux shared object (plain, under valgrind, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer), the 64- and 32-bit Windows DLLs under Wine,
-# lints the sources, and runs every fuzzer for a bounded time.
+# builds and checks the release artifacts, lints the sources, and runs every
+# fuzzer for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +16,9 @@ for preset in linux windows-x64 windows-x86 sanitize; do
   ctest --preset "${preset}"
 done
 
+echo "=== release"
+tests/release/check_release.sh
+
 echo "=== lint"
 tests/lint.sh build/linux
 
@@ -24,4 +28,4 @@ cmake --build --preset fuzz
 fuzz/run_fuzzers.sh build/fuzz "${ZELKOLINK_FUZZ_SECONDS:-60}"
 
 # Any failure above has already stopped the run.
-echo "stages: 6 passed, 0 failed (linux, windows-x64, windows-x86, sanitize, lint, fuzz)"
+echo "stages: 7 passed, 0 failed (linux, windows-x64, windows-x86, sanitize, release, lint, fuzz)"
