@@ -13,6 +13,7 @@
 #include "dump_error.hpp"
 #include "hid_live.hpp"
 #include "input.hpp"
+#include "rows.hpp"
 #include "stop_signal.hpp"
 #include "zelkolink.hpp"
 
@@ -105,15 +106,6 @@ std::string parse_hex_line(std::string_view text, std::vector<uint8_t>& bytes) {
   return "odd number of hex digits (" + std::to_string(digits) + "), the last byte is incomplete";
 }
 
-// Seconds with three decimals, cut (not rounded) to the millisecond.
-std::string format_seconds(std::chrono::steady_clock::duration elapsed) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000),
-                static_cast<long long>(ms % 1000));
-  return text;
-}
-
 void write_csv_header(std::ostream& out, const char* key_name) {
   out << key_name << ",layout";
   for (std::size_t k = 0; k < zelkolink::game_controller_count; ++k) out << ",value" << k;
@@ -184,7 +176,9 @@ void dump_hid_reports(ReportSource& source, std::optional<uint8_t> report_id, Ru
       if (next == ReportSource::Next::none_yet) continue;
       ++reports;
       const std::string key =
-          source.live() ? format_seconds(Clock::now() - start) : std::to_string(report.line);
+          source.live()
+              ? format_seconds(std::chrono::duration<double>(Clock::now() - start).count())
+              : std::to_string(report.line);
       DecodedReport decoded;
       const std::string why = report.unreadable.empty()
                                   ? decode_report(report.bytes, report_id, decoded)

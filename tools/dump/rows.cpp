@@ -16,14 +16,13 @@ void write_json_array(std::ostream& out, std::span<const uint16_t> values) {
   out << ']';
 }
 
-// Seconds with three decimals, the same on every platform and locale.
+}  // namespace
+
 std::string format_seconds(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", seconds);
   return text;
 }
-
-}  // namespace
 
 void write_header(std::ostream& out, OutputFormat format, bool timed) {
   if (format != OutputFormat::csv) return;

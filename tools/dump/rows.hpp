@@ -7,11 +7,16 @@
 #include <cstddef>
 #include <optional>
 #include <ostream>
+#include <string>
 
 #include "options.hpp"
 #include "zelkolink.hpp"
 
 namespace zelkolink_dump {
+
+// A live row's time column: seconds with three decimals, the same on every
+// platform and locale. Every live row of the tool, port or HID, uses it.
+std::string format_seconds(double seconds);
 
 // The CSV header line ("offset,input0,...,channel31", led by "time," for live
 // rows). JSON rows have no header, so nothing is written for them.
