@@ -3,12 +3,11 @@
 #include <cmath>
 #include <numbers>
 
+#include "port_frame.hpp"
+
 namespace zelkolink_sim {
 namespace {
 
-constexpr uint8_t kStart = 0xFA;
-constexpr uint8_t kUploadData = 0xA5;
-constexpr uint8_t kEnd = 0x5F;
 constexpr uint8_t kWrongEnd = 0x5E;
 constexpr std::size_t kInputCount = 9;
 constexpr std::size_t kChannelCount = 32;

@@ -2,14 +2,10 @@
 
 #include <algorithm>
 
+#include "port_frame.hpp"
+
 namespace zelkolink_sim {
 namespace {
-
-constexpr uint8_t kStart = 0xFA;
-constexpr uint8_t kEnd = 0x5F;
-constexpr uint8_t kRequest = 0xE5;
-constexpr uint8_t kStop = 0xE4;
-constexpr std::size_t kHeaderSize = 4;  // start, command, length (little-endian)
 
 // The payload length a host frame with this command must carry, or -1 for a
 // command the device does not take.
