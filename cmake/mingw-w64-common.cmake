@@ -16,7 +16,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # support cannot even start, and that would take the 64-bit tests down too.
 find_program(ZELKOLINK_WINE NAMES ${ZELKOLINK_WINE_LOADER}
   PATHS /usr/lib/wine /usr/lib64/wine NO_DEFAULT_PATH)
-if(NOT ZELKOLINK_WINE)
+if(NOT ZELKOLINK_WINE AND ZELKOLINK_WINE_LOADER STREQUAL "wine")
+  # No 32-bit Wine: name the loader anyway, so the tests find it cannot run
+  # and register themselves disabled; the launcher would start the tests and
+  # fail them all.
+  set(ZELKOLINK_WINE /usr/lib/wine/wine)
+elseif(NOT ZELKOLINK_WINE)
   find_program(ZELKOLINK_WINE wine REQUIRED)
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELKOLINK_WINE})

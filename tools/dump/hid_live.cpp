@@ -62,4 +62,6 @@ void write_hid_device_list(std::ostream& out, std::ostream& err) {
   }
 }
 
+const char* live_hid_missing() { return nullptr; }
+
 }  // namespace zelkolink_dump

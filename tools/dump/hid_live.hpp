@@ -22,4 +22,7 @@ std::unique_ptr<ReportSource> open_hid_device(const HidOptions& options);
 // nothing to out and a note to err. Throws DumpError as open_hid_device.
 void write_hid_device_list(std::ostream& out, std::ostream& err);
 
+// Why this build has no live HID, in one line, or nullptr when it has.
+const char* live_hid_missing();
+
 }  // namespace zelkolink_dump

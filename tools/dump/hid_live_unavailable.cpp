@@ -1,18 +1,17 @@
-// Live HID where the build has no hidapi (the Windows build): the options
-// are known, so they fail with a message that says what to use instead.
+// Live HID where the build has no hidapi (the Windows build, or a Linux
+// build configured without libhidapi-dev): the options are known, so they
+// fail with a message that says what to do instead.
 #include "dump_error.hpp"
 #include "hid_live.hpp"
 
 namespace zelkolink_dump {
 namespace {
 
-DumpError no_live_hid() {
-  return {kExitBadUsage,
-          "live HID (--hid, --hid-path, --hid-list) is not in the Windows build; decode "
-          "captured reports with --hid-file"};
-}
+DumpError no_live_hid() { return {kExitBadUsage, live_hid_missing()}; }
 
 }  // namespace
+
+const char* live_hid_missing() { return ZELKOLINK_NO_LIVE_HID; }
 
 std::unique_ptr<ReportSource> open_hid_device(const HidOptions& /*options*/) {
   throw no_live_hid();

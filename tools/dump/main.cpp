@@ -8,6 +8,7 @@
 
 #include "dump_error.hpp"
 #include "hid_dump.hpp"
+#include "hid_live.hpp"
 #include "input.hpp"
 #include "live_port.hpp"
 #include "options.hpp"
@@ -46,6 +47,7 @@ int run(std::span<const char* const> arguments) {
   const Options options = parse_options(arguments);
   if (options.help) {
     std::cout << help_text();
+    if (const char* missing = live_hid_missing()) std::cout << "\nNote: " << missing << ".\n";
   } else if (options.port) {
     // Live port link: ends on its own terms, every row already flushed; a
     // closed standard output is one of its orderly ends, not an error.

@@ -320,8 +320,10 @@ HID input reports:
   A report of another length, another report ID or bad hex gets one line on
   standard error and is counted; the run goes on, and ends with exit status
   1 and the count when any report was bad. Ctrl-C ends a live run (status 0).
-  The Windows build has no live HID: --hid, --hid-path and --hid-list exit
-  with status 2 there; --hid-file works.
+  A build without hidapi (the Windows build, or one configured without
+  libhidapi-dev) has no live HID: --hid, --hid-path and --hid-list exit
+  with status 2 there, and this help ends with a line saying so;
+  --hid-file works.
 
 Exit status: 0 on success, 1 for input that cannot be read or decoded
 (nothing is printed then; for HID reports, the good rows are printed), 2
