@@ -33,7 +33,7 @@ export SOURCE_DATE_EPOCH
 # them); a missing one is configured first.
 for preset in windows-x64 windows-x86; do
   if [ ! -f "build/${preset}/CMakeCache.txt" ]; then
-    cmake --preset "${preset}" >/dev/null
+    cmake --preset "${preset}" -DZELKOLINK_REQUIRE_ALL=ON >/dev/null
   fi
   cmake --build "build/${preset}"
 done
@@ -54,7 +54,7 @@ cmake -S . -B build/release-linux -G Ninja --no-warn-unused-cli \
   -DCMAKE_EXE_LINKER_FLAGS="$(buildflags LDFLAGS)" \
   -DCMAKE_SHARED_LINKER_FLAGS="$(buildflags LDFLAGS)" \
   -DZELKOLINK_BUILD_TESTS=OFF -DZELKOLINK_BUILD_EXAMPLES=OFF -DZELKOLINK_BUILD_BENCHMARKS=OFF \
-  -DZELKOLINK_BUILD_BINDINGS=OFF \
+  -DZELKOLINK_BUILD_BINDINGS=OFF -DZELKOLINK_REQUIRE_ALL=ON \
   >/dev/null
 cmake --build build/release-linux
 
