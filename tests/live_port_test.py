@@ -11,7 +11,6 @@ within its read: after the previous live row and less than 256 bytes back.
 Groups: link (every exit path, faults, errors), watch (the live view in
 tmux), wine (the Windows build under Wine on a COM port pointed at the
 simulator's pseudo-terminal)."""
-import argparse
 import json
 import os
 import pathlib
@@ -19,52 +18,11 @@ import re
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
-failures = []
+from tool_harness import Simulator, check, first_lines, live_lines, main, wait_for
+
 MAX_READ = 255
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-    return condition
-
-
-def wait_for(predicate, seconds=10.0):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.02)
-    return predicate()
-
-
-class Simulator:
-    """zelkolink-sim in the background; its event log goes to a file."""
-
-    def __init__(self, sim, work, name, *args):
-        self.record = work / f"{name}.record"
-        self.log = work / f"{name}.log"
-        with open(self.log, "wb") as log:
-            self.process = subprocess.Popen(
-                [sim, "--record", str(self.record), "--seed", "7", *args],
-                stdout=subprocess.PIPE, stderr=log)
-        self.path = self.process.stdout.readline().decode().strip()
-
-    def events(self):
-        return self.log.read_text().splitlines()
-
-    def saw(self, event):
-        return event in self.events()
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        status = self.process.wait(timeout=5)
-        self.process.stdout.close()
-        return status
 
 
 def offline_rows(dump, record):
@@ -270,13 +228,42 @@ def simulator_edges(sim, work):
         check(option in help_text, f"sim --help does not document {option}")
 
 
-def link_group(args, work):
+def live_output(dump, sim, work):
+    """Rows and log lines reach a pipe while the tools run, not at exit. At
+    two frames a second, rows held in a 4 KiB buffer would come out some ten
+    seconds late."""
+    for label, extra, count in [("CSV rows", [], 2), ("JSON rows", ["--json"], 1)]:
+        device = Simulator(sim, work, "live_" + label.split()[0], "--rate", "2")
+        lines = live_lines(f"live {label}", [dump, "--port", device.path, *extra], count=count)
+        check(lines is None or lines[-1].startswith("{\"time\":" if extra else "0."),
+              f"live {label}: {lines}")
+        device.stop()
+
+    # The simulator's log: the request it was sent, as the host sends it.
+    with subprocess.Popen([sim], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          stdin=subprocess.DEVNULL) as device:
+        path = first_lines(device.stdout, 1, 10)
+        port = os.open(path[0], os.O_RDWR | os.O_NOCTTY) if path else None
+        if port is not None:
+            os.write(port, bytes([0xFA, 0xE5, 0x02, 0x00, 0x01, 0x00, 0x5F]))
+        logged = first_lines(device.stderr, 1, 5)
+        check(logged == ["request 01 00"] and device.poll() is None,
+              f"simulator log: {logged} within 5 s while running")
+        device.send_signal(signal.SIGINT)
+        check(device.wait(timeout=10) == 0, "simulator: no clean exit after SIGINT")
+        if port is not None:
+            os.close(port)
+
+
+def link_group(tool, args):
+    work = tool.work
     ended_runs(args.tool, args.sim, work)
     signalled_runs(args.tool, args.sim, work)
     closed_pipe_run(args.tool, args.sim, work)
     vanished_run(args.tool, args.sim, work)
     refused_runs(args.tool, args.sim, work)
     simulator_edges(args.sim, work)
+    live_output(args.tool, args.sim, work)
     help_text = run_dump(args.tool, "--help")[1]
     for option in ["--port", "--baud", "--request", "--count", "--seconds", "--watch", "5 when"]:
         check(option in help_text, f"zelkolink-dump --help does not document {option}")
@@ -284,7 +271,8 @@ def link_group(args, work):
 
 # ---------------------------------------------------------------- watch group
 
-def watch_group(args, work):
+def watch_group(tool, args):
+    work = tool.work
     """The view as a person sees it: tmux's 80x24 pane, captured twice."""
     device = Simulator(args.sim, work, "watch")
     session = f"zelkolink-watch-{os.getpid()}"
@@ -330,7 +318,8 @@ def watch_group(args, work):
 
 # ----------------------------------------------------------------- wine group
 
-def wine_group(args, work):
+def wine_group(tool, args):
+    work = tool.work
     """The Windows build on COM5, a symlink in its Wine prefix to the
     simulator's pseudo-terminal. Wine's output goes to files: wineserver
     keeps inherited pipes open."""
@@ -364,20 +353,9 @@ def wine_group(args, work):
 GROUPS = {"link": link_group, "watch": watch_group, "wine": wine_group}
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--tool", required=True, help="zelkolink-dump to run")
+def extra_arguments(parser):
     parser.add_argument("--sim", required=True, help="zelkolink-sim to run")
-    parser.add_argument("--emulator", default="", help="command to run the tool with, ;-separated")
-    parser.add_argument("--group", choices=GROUPS, required=True)
-    args = parser.parse_args()
-    with tempfile.TemporaryDirectory() as work:
-        GROUPS[args.group](args, pathlib.Path(work))
-    for failure in failures:
-        print("FAILED:", failure)
-    print(f"{args.group}: {len(failures)} failures")
-    return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(__doc__, GROUPS, "zelkolink-dump", extra_arguments))

@@ -114,14 +114,15 @@ def expect_failure(tool, args, status, words, stdin=None, env=None):
 
 # ------------------------------------------------------------ live output
 
-def first_line(stream, seconds):
-    """The first line written to a pipe, read while its writer still runs, or
-    None when none is complete within `seconds`: a line that sits in the
-    writer's buffer fails here at once instead of hanging the test."""
+def first_lines(stream, count, seconds):
+    """The first count lines written to a pipe, read while its writer still
+    runs, or None when they are not all complete within `seconds`: a line
+    that sits in the writer's buffer fails here at once instead of hanging
+    the test."""
     deadline = time.monotonic() + seconds
     data = b""
     fd = stream.fileno()
-    while b"\n" not in data:
+    while data.count(b"\n") < count:
         left = deadline - time.monotonic()
         if left <= 0 or not select.select([fd], [], [], left)[0]:
             return None
@@ -129,27 +130,27 @@ def first_line(stream, seconds):
         if not chunk:
             return None
         data += chunk
-    return data.split(b"\n", 1)[0].decode(errors="replace").rstrip("\r")
+    lines = data.decode(errors="replace").replace("\r\n", "\n").split("\n")
+    return lines[:count]
 
 
-def live_first_line(label, command, seconds=5, stream="stdout", ready=None):
-    """Starts command with the given stream on a pipe, checks that a first
-    line arrives within `seconds` while it runs, then stops it with SIGINT
-    and checks a clean exit. ready(), if given, runs once it has started (to
-    prompt the output). Returns the line."""
-    pipe = {"stdout": {"stdout": subprocess.PIPE, "stderr": subprocess.DEVNULL},
-            "stderr": {"stdout": subprocess.DEVNULL, "stderr": subprocess.PIPE}}[stream]
-    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, **pipe)
+def live_lines(label, command, count=1, seconds=5, stream="stdout", env=None):
+    """Starts command with the given stream on a pipe (the other to
+    /dev/null), checks that its first count lines arrive within `seconds`
+    while it still runs, then stops it with SIGINT and checks a clean exit.
+    Returns the lines, or None."""
+    quiet = {"stdout": "stderr", "stderr": "stdout"}[stream]
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, env=env,
+                               **{stream: subprocess.PIPE, quiet: subprocess.DEVNULL})
     try:
-        if ready:
-            ready()
-        line = first_line(getattr(process, stream), seconds)
-        check(line is not None and process.poll() is None,
-              f"{label}: no line on {stream} within {seconds} s while running")
+        lines = first_lines(getattr(process, stream), count, seconds)
+        check(lines is not None and process.poll() is None,
+              f"{label}: {count} line(s) did not reach the {stream} pipe within {seconds} s "
+              "while the tool ran")
         process.send_signal(signal.SIGINT)
         status = process.wait(timeout=10)
         check(status == 0, f"{label}: exit status {status} after SIGINT")
-        return line
+        return lines
     finally:
         if process.poll() is None:
             process.kill()
@@ -169,7 +170,12 @@ class Simulator:
             self.process = subprocess.Popen(
                 [sim, "--record", str(self.record), "--seed", "7", *args],
                 stdout=subprocess.PIPE, stderr=log)
-        self.path = self.process.stdout.readline().decode().strip()
+        # Its first line is the terminal's path, flushed at once.
+        path = first_lines(self.process.stdout, 1, 10)
+        if path is None:
+            self.process.kill()
+            raise RuntimeError(f"{sim} printed no path within 10 s")
+        self.path = path[0]
 
     def events(self):
         return self.log.read_text().splitlines()

@@ -10,29 +10,18 @@ Expected HID rows come from the report layouts unpacked here.
 Groups: decode, sbus, errors, hid, hid_live (native builds) and smoke,
 hid_smoke, a handful of runs for an emulator such as Wine, where every start
 of the tool costs seconds."""
-import argparse
 import json
 import os
 import pathlib
 import random
 import re
-import signal
-import subprocess
 import sys
-import tempfile
 import time
+
+from tool_harness import check, expect_failure, live_lines, main
 
 START, END, UPLOAD_DATA, UPLOAD_REQUEST = 0xFA, 0x5F, 0xA5, 0xE5
 LARGEST_FRAME = 500  # the parser holds no more; a start byte claiming more is an ordinary byte
-
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-    return condition
-
 
 # ------------------------------------------------------------ expected output
 
@@ -113,36 +102,16 @@ def sbus_frame_hex(standard, end_byte):
 
 # ----------------------------------------------------------------- the runs
 
-class Tool:
-    def __init__(self, command, work):
-        self.command, self.work = command, work
-
-    def run(self, *args, stdin=b"", env=None):
-        done = subprocess.run(self.command + list(args), input=stdin, capture_output=True,
-                              timeout=120, env=env)
-        # Windows programs write text with CR LF.
-        return done.returncode, done.stdout.decode().replace("\r\n", "\n"), done.stderr.decode()
-
-    def file(self, name, content):
-        path = self.work / name
-        path.write_bytes(content if isinstance(content, bytes) else content.encode())
-        return str(path)
+def outputs(tool, *args, stdin=b"", env=None):
+    run = tool.run(*args, stdin=stdin, env=env)
+    return run.status, run.stdout, run.stderr
 
 
 def expect_output(tool, args, expected, stdin=b""):
-    status, out, err = tool.run(*args, stdin=stdin)
+    status, out, err = outputs(tool, *args, stdin=stdin)
     check(status == 0 and err == "", f"{args}: status {status}, stderr {err!r}")
     check(out == expected, f"{args}: output differs:\n{out[:600]}\nexpected:\n{expected[:600]}")
     return out
-
-
-def expect_failure(tool, args, status, words, stdin=b"", env=None):
-    got, out, err = tool.run(*args, stdin=stdin, env=env)
-    lines = err.strip().splitlines()
-    check(got == status, f"{args}: status {got}, expected {status}")
-    check(out == "", f"{args}: printed {out[:200]!r} despite failing")
-    check(len(lines) == 1 and lines[0].startswith("zelkolink-dump: ") and words in lines[0],
-          f"{args}: stderr {err!r} is not one line saying {words!r}")
 
 
 def hex_text(data):
@@ -154,7 +123,8 @@ def hex_text(data):
     return text[:4] + "\n\t" + text[4:] + "\n"
 
 
-def decode_group(tool, sample):
+def decode_group(tool, args):
+    sample = args.sample.read_bytes()
     rows = expected_rows(sample, 255)
     check(len(rows) >= 3, "the sample no longer exercises several completing calls")
     out = expect_output(tool, [], expected_csv(sample))
@@ -177,7 +147,7 @@ def decode_group(tool, sample):
 
 
 def check_json(tool, args, stream, chunk, stdin=b""):
-    status, out, err = tool.run(*args, stdin=stdin)
+    status, out, err = outputs(tool, *args, stdin=stdin)
     try:
         rows = [json.loads(line) for line in out.splitlines()]
     except json.JSONDecodeError as error:
@@ -206,7 +176,7 @@ def expected_frames(lines, end_bytes):
 V2_END_BYTES = [0x04, 0x14, 0x24, 0x34, 0x04]  # a fresh process starts the cycle at 04
 
 
-def sbus_group(tool, sample):
+def sbus_group(tool, args):
     v1 = expected_frames(SBUS_LINES, [0x00] * len(SBUS_LINES))
     # Worked by hand: 100 scales to 170 = 0xAA; channel 1's low five bits
     # (01010) sit above channel 0's top three (000), and so on.
@@ -218,7 +188,7 @@ def sbus_group(tool, sample):
     expect_output(tool, ["--sbus"], "", stdin=b"\n \n")
 
 
-def errors_group(tool, sample):
+def errors_group(tool, args):
     usage, bad_input = 2, 1
     fifteen = " ".join(["5"] * 15)
     cases = [
@@ -247,15 +217,16 @@ def errors_group(tool, sample):
     for args, status, words in cases:
         expect_failure(tool, args, status, words)
 
-    status, out, err = tool.run("--help")
+    status, out, err = outputs(tool, "--help")
     check(status == 0 and err == "", f"--help: status {status}, stderr {err!r}")
     for option in ["--hex", "--chunk N", "--json", "--sbus", "--v2", "--help", "Exit status"]:
         check(option in out, f"--help does not document {option}")
 
 
-def smoke_group(tool, sample):
+def smoke_group(tool, args):
     """Four starts: the built-in sample, raw bytes on standard input (binary
     mode matters on Windows), SBUS from a file, and one failure."""
+    sample = args.sample.read_bytes()
     expect_output(tool, [], expected_csv(sample))
     check_json(tool, ["--json", "--chunk", "7", "-"], sample, 7, stdin=sample)
     expect_output(tool, ["--sbus", "--v2", tool.file("values.txt", sbus_text(SBUS_LINES))],
@@ -359,7 +330,7 @@ def check_hid_errors(args, err, name, cases, numbers, key="line"):
 
 
 def check_hid_file(tool, args, cases, numbers, stdin=b"", name=None, json_rows=False):
-    status, out, err = tool.run(*args, stdin=stdin)
+    status, out, err = outputs(tool, *args, stdin=stdin)
     rows = expected_hid_rows(cases, numbers)
     if json_rows:
         got = [json.loads(line) for line in out.splitlines()]
@@ -372,7 +343,7 @@ def check_hid_file(tool, args, cases, numbers, stdin=b"", name=None, json_rows=F
     check_hid_errors(args, err, name or args[args.index("--hid-file") + 1], cases, numbers)
 
 
-def hid_group(tool, sample):
+def hid_group(tool, args):
     # Worked by hand from the header's example: bytes 6..8 21 43 65.
     check(game_controller_values(bytes(6) + bytes([0x21, 0x43, 0x65]) + bytes(10))[3:5] ==
           [0x321, 0x654], "the test's game-controller layout is wrong")
@@ -420,16 +391,17 @@ def hid_group(tool, sample):
             (["--hid-file", str(tool.work)], bad_input, "cannot read")]:
         expect_failure(tool, args, status, words)
 
-    status, out, err = tool.run("--help")
+    status, out, err = outputs(tool, "--help")
     for option in ["--hid VID:PID[:SERIAL]", "--hid-path PATH", "--hid-file FILE", "--report-id N",
                    "--count N", "--seconds S", "--hid-list", "has no live HID",
                    "no HID device matches", "5 when the port or device goes away"]:
         check(option in " ".join(out.split()), f"--help does not document {option!r}")
 
 
-def hid_live_group(tool, sample):
+def hid_live_group(tool, args):
     """Live HID: first with the real hidapi on a machine without HID devices,
     then with a stand-in for hidapi that plays a script of devices and reads."""
+    fake_hidapi = args.fake_hidapi
     cannot_open = 3
     for args, words in [
             (["--hid", "1234:5678"], "no HID device 1234:5678 is attached"),
@@ -440,11 +412,11 @@ def hid_live_group(tool, sample):
         expect_failure(tool, args, cannot_open, words)
     hidraw = pathlib.Path("/sys/class/hidraw")
     if not (hidraw.is_dir() and any(hidraw.iterdir())):
-        status, out, err = tool.run("--hid-list")
+        status, out, err = outputs(tool, "--hid-list")
         check((status, out, err) == (0, "", "zelkolink-dump: no HID devices attached\n"),
               f"--hid-list with no devices: {status} {out!r} {err!r}")
 
-    check(tool.fake_hidapi != "", "hid_live needs --fake-hidapi")
+    check(fake_hidapi != "", "hid_live needs --fake-hidapi")
     devices = ["device\t046d\tc216\tSER1\tMaker\tPad\t/fake/hidraw0",
                "device\t046d\tc216\tSER1\tMaker\tPad\t/fake/hidraw0",  # a second usage
                "device\t046d\tc216\tSER2\tMaker\tPad two\t/fake/hidraw1",
@@ -452,9 +424,9 @@ def hid_live_group(tool, sample):
 
     def fake(*reads):
         script = tool.file("script.txt", "\n".join(devices + list(reads)) + "\n")
-        return dict(os.environ, LD_PRELOAD=tool.fake_hidapi, ZELKOLINK_FAKE_HID=script)
+        return dict(os.environ, LD_PRELOAD=fake_hidapi, ZELKOLINK_FAKE_HID=script)
 
-    status, out, err = tool.run("--hid-list", env=fake())
+    status, out, err = outputs(tool, "--hid-list", env=fake())
     check(status == 0 and err == "" and out == "046d:c216\tMaker\tPad\tSER1\t/fake/hidraw0\n"
           "046d:c216\tMaker\tPad two\tSER2\t/fake/hidraw1\n1209:0001\tNobody\tLocked\t\t"
           "/fake/denied0\n", f"--hid-list: {status} {out!r} {err!r}")
@@ -465,7 +437,7 @@ def hid_live_group(tool, sample):
     env = fake(*[f"report\t{spaced(bytes([0x21]) + r)}" for r in [gc, random_bytes(rng, 5), cp]],
                "vanish")
     args = ["--hid", "46D:C216", "--report-id", "0x21"]
-    status, out, err = tool.run(*args, env=env)
+    status, out, err = outputs(tool, *args, env=env)
     lines = out.splitlines()
     check(status == 5, f"{args}: status {status}, expected 5 for a vanished device")
     check(lines[:1] == hid_csv([], key="time").splitlines(), f"{args}: header {lines[:1]}")
@@ -483,14 +455,14 @@ def hid_live_group(tool, sample):
           err_lines[2] == f"zelkolink-dump: {name} went away: it hung up", f"{args}: {err!r}")
 
     # The serial picks the device; --count ends the run before the vanish.
-    status, out, err = tool.run("--hid", "046d:c216:SER2", "--json", "--count", "1",
-                                env=fake(f"report\t{spaced(cp)}", "vanish"))
+    status, out, err = outputs(tool, "--hid", "046d:c216:SER2", "--json", "--count", "1",
+                              env=fake(f"report\t{spaced(cp)}", "vanish"))
     rows = [json.loads(line) for line in out.splitlines()]
     check(status == 0 and err == "" and len(rows) == 1 and re.match(r'\{"time":\d+\.\d{3},', out)
           and {k: v for k, v in rows[0].items() if k != "time"} ==
           {"layout": "compatible", "values": compatible_values(cp)},
           f"--json --count 1: {status} {out!r} {err!r}")
-    status, out, err = tool.run("--hid", "046d:c216:SER2", env=fake("vanish"))
+    status, out, err = outputs(tool, "--hid", "046d:c216:SER2", env=fake("vanish"))
     check(status == 5 and out == hid_csv([], key="time") and
           err == "zelkolink-dump: HID device 046d:c216 at /fake/hidraw1 went away: it hung up\n",
           f"vanish: {status} {out!r} {err!r}")
@@ -500,7 +472,7 @@ def hid_live_group(tool, sample):
 
     # --seconds ends a quiet device's run; the row before it is kept.
     started = time.monotonic()
-    status, out, err = tool.run("--hid", "046d:c216", "--seconds", "0.3",
+    status, out, err = outputs(tool, "--hid", "046d:c216", "--seconds", "0.3",
                                 env=fake(f"report\t{spaced(gc)}"))
     took = time.monotonic() - started
     check(status == 0 and err == "" and len(out.splitlines()) == 2 and
@@ -508,18 +480,15 @@ def hid_live_group(tool, sample):
           f"--seconds: {status} {out!r} {err!r}")
     check(0.3 <= took < 20, f"--seconds 0.3 took {took:.2f} s")
 
-    # Ctrl-C ends a live run cleanly (status 0), after the row that arrived.
-    with subprocess.Popen(tool.command + ["--hid", "046d:c216"], stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, env=fake(f"report\t{spaced(gc)}")) as run:
-        arrived = [run.stdout.readline().decode(), run.stdout.readline().decode()]
-        run.send_signal(signal.SIGINT)
-        rest, err = run.communicate(timeout=20)
-    check(arrived[1].endswith("," + ",".join(map(str, game_controller_values(gc))) + "\n") and
-          rest == b"" and err == b"" and run.returncode == 0,
-          f"Ctrl-C: rows {arrived} {rest!r}, stderr {err!r}, status {run.returncode}")
+    # Rows reach a pipe as they are decoded, while the device is open; Ctrl-C
+    # then ends the run cleanly (status 0).
+    lines = live_lines("live HID rows", tool.command + ["--hid", "046d:c216"], count=2,
+                       env=fake(f"report\t{spaced(gc)}"))
+    check(lines is None or lines[1].endswith("," + ",".join(map(str, game_controller_values(gc)))),
+          f"live HID rows: {lines}")
 
 
-def hid_smoke_group(tool, sample):
+def hid_smoke_group(tool, args):
     """Under Wine: the report loop through a file, and live HID refused."""
     cases = hid_cases()[:5]
     text, numbers = hid_file(cases)
@@ -531,24 +500,10 @@ GROUPS = {"decode": decode_group, "sbus": sbus_group, "errors": errors_group, "s
           "hid": hid_group, "hid_live": hid_live_group, "hid_smoke": hid_smoke_group}
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--tool", required=True)
+def extra_arguments(parser):
     parser.add_argument("--sample", required=True, type=pathlib.Path)
-    parser.add_argument("--emulator", default="", help="command to run the tool with, ;-separated")
-    parser.add_argument("--group", choices=GROUPS, required=True)
     parser.add_argument("--fake-hidapi", default="", help="stand-in for hidapi, for hid_live")
-    args = parser.parse_args()
-    command = [part for part in args.emulator.split(";") if part] + [args.tool]
-    with tempfile.TemporaryDirectory() as work:
-        tool = Tool(command, pathlib.Path(work))
-        tool.fake_hidapi = args.fake_hidapi
-        GROUPS[args.group](tool, args.sample.read_bytes())
-    for failure in failures:
-        print("FAILED:", failure)
-    print(f"{args.group}: {len(failures)} failures")
-    return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(__doc__, GROUPS, "zelkolink-dump", extra_arguments))

@@ -9,28 +9,16 @@ set through the terminal end it keeps open.
 
 Groups: frames, cadence, stop, errors (native builds) and wine, a few runs
 of the Windows build under Wine, where every start costs seconds."""
-import argparse
 import fcntl
 import os
 import pathlib
 import re
-import select
 import signal
-import struct
-import subprocess
 import sys
-import tempfile
 import termios
-import threading
 import time
 
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-    return condition
+from tool_harness import Pty, Run, check, expect_failure, main
 
 
 # ------------------------------------------------------------ expected frames
@@ -61,72 +49,17 @@ def sweep_value(ms):
 
 # ------------------------------------------------------------ the pseudo-terminal
 
-TCGETS2 = 0x802C542A  # _IOR('T', 0x2A, struct termios2)
-TCSETS2 = 0x402C542B
-TERMIOS2 = struct.Struct("=4IB19s2I")  # flags, line, c_cc[19], ispeed, ospeed
-CBAUD, BOTHER = 0o10017, 0o10000
+def frame_times(pty):
+    """When each complete frame's last byte arrived."""
+    times, total = [], 0
+    for arrived, data in pty.timed_chunks():
+        total += len(data)
+        times += [arrived] * (total // FRAME_SIZE - len(times))
+    return times
 
 
-class Pty:
-    """Both ends of a pseudo-terminal; a thread keeps reading the controlling
-    end, so the tool never blocks on a full buffer and every chunk carries the
-    time it arrived."""
-
-    def __init__(self):
-        self.controller, self.terminal = os.openpty()
-        self.path = os.ttyname(self.terminal)
-        self.chunks, self.lock, self.reading = [], threading.Lock(), True
-        self.thread = threading.Thread(target=self._read, daemon=True)
-        self.thread.start()
-
-    def _read(self):
-        while self.reading:
-            ready, _, _ = select.select([self.controller], [], [], 0.01)
-            if ready:
-                try:
-                    data = os.read(self.controller, 4096)
-                except OSError:
-                    return
-                with self.lock:
-                    self.chunks.append((time.monotonic(), data))
-
-    def received(self):
-        with self.lock:
-            return b"".join(data for _, data in self.chunks)
-
-    def frame_times(self):
-        """When each complete frame's last byte arrived."""
-        times, total = [], 0
-        with self.lock:
-            for arrived, data in self.chunks:
-                total += len(data)
-                times += [arrived] * (total // FRAME_SIZE - len(times))
-        return times
-
-    def wait_for_frames(self, count, timeout=20):
-        deadline = time.monotonic() + timeout
-        while len(self.received()) < count * FRAME_SIZE and time.monotonic() < deadline:
-            time.sleep(0.005)
-        return len(self.received()) >= count * FRAME_SIZE
-
-    def settings(self):
-        return TERMIOS2.unpack(fcntl.ioctl(self.terminal, TCGETS2, bytes(TERMIOS2.size)))
-
-    def set_rate(self, rate):
-        iflag, oflag, cflag, lflag, line, cc, _, _ = self.settings()
-        cflag = (cflag & ~CBAUD) | BOTHER
-        fcntl.ioctl(self.terminal, TCSETS2,
-                    TERMIOS2.pack(iflag, oflag, cflag, lflag, line, cc, rate, rate))
-
-    def hang_up(self):
-        self.reading = False
-        self.thread.join()
-        os.close(self.controller)
-
-    def close(self):
-        if self.reading:
-            self.hang_up()
-        os.close(self.terminal)
+def wait_for_frames(pty, count, timeout=20):
+    return pty.wait_for_bytes(count * FRAME_SIZE, timeout)
 
 
 def check_frames(data, expected_channels, end_bytes, what):
@@ -147,57 +80,14 @@ SUMMARY = re.compile(r"zelkolink-sbus: (\d+) frames sent to (\S+), mean interval
                      r"largest lateness ([\d.]+) ms, (\d+) frames dropped \(([^)]*)\)")
 
 
-class Run:
-    """One start of the tool. Its output goes to files of its own: the
-    wineserver a Wine run starts inherits them and may write there later."""
-
-    started = 0
-
-    def __init__(self, tool, args):
-        self.args = args
-        Run.started += 1
-        self.out = open(tool.work / f"stdout-{Run.started}", "w+b")
-        self.err = open(tool.work / f"stderr-{Run.started}", "w+b")
-        self.process = subprocess.Popen(tool.command + args, stdout=self.out, stderr=self.err,
-                                        stdin=subprocess.DEVNULL, env=tool.env)
-
-    def finish(self, timeout=60):
-        self.status = self.process.wait(timeout)
-        self.out.seek(0)
-        self.err.seek(0)
-        self.stdout = self.out.read().decode().replace("\r\n", "\n")
-        self.stderr = self.err.read().decode().replace("\r\n", "\n")
-        self.out.close()
-        self.err.close()
-        return self
-
-    def summary(self):
-        found = SUMMARY.search(self.stderr)
-        check(found, f"{self.args}: no summary line in {self.stderr!r}")
-        if not found:
-            return None
-        sent, port, mean, lateness, dropped, ending = found.groups()
-        mean = None if mean == "-" else float(mean.split()[0])
-        return int(sent), port, mean, float(lateness), int(dropped), ending
-
-
-class Tool:
-    def __init__(self, command, work, env=None):
-        self.command, self.work, self.env = command, work, env
-
-    def run(self, *args):
-        return Run(self, list(args)).finish()
-
-
-def expect_failure(tool, args, status, words):
-    run = tool.run(*args)
-    lines = run.stderr.splitlines()
-    check(run.status == status, f"{args}: status {run.status}, expected {status}")
-    check(len(lines) == 1 and lines[0].startswith("zelkolink-sbus: "),
-          f"{args}: expected one error line, got {run.stderr!r}")
-    for word in words:
-        check(word in run.stderr, f"{args}: {word!r} not in {run.stderr!r}")
-    check(run.stdout == "", f"{args}: printed {run.stdout!r}")
+def summary_of(run):
+    found = SUMMARY.search(run.stderr)
+    check(found, f"{run.args}: no summary line in {run.stderr!r}")
+    if not found:
+        return None
+    sent, port, mean, lateness, dropped, ending = found.groups()
+    mean = None if mean == "-" else float(mean.split()[0])
+    return int(sent), port, mean, float(lateness), int(dropped), ending
 
 
 CHANNELS = [0, 1, 2, 1023, 1024, 2047, 172, 992, 1811, 5, 100, 2000, 1500, 700, 300, 2046]
@@ -210,11 +100,11 @@ def csv(values):
 def run_on_pty(tool, pty, port, args, count):
     """Starts the tool on `port`, reads the settings once frames flow, and
     returns the finished run and the settings."""
-    run = Run(tool, ["--port", port, "--count", str(count)] + args)
-    check(pty.wait_for_frames(1), f"{args}: no frame arrived")
+    run = tool.start("--port", port, "--count", str(count), *args)
+    check(wait_for_frames(pty, 1), f"{args}: no frame arrived")
     settings = pty.settings()
     run.finish()
-    pty.wait_for_frames(count, timeout=2)
+    wait_for_frames(pty, count, timeout=2)
     return run, settings
 
 
@@ -226,7 +116,7 @@ def check_sbus_line(settings, what):
     # A pseudo-terminal drops PARENB, so even parity cannot be read back here.
 
 
-def frames_group(tool):
+def frames_group(tool, args):
     pty = Pty()
     try:
         pty.set_rate(9600)
@@ -237,7 +127,7 @@ def frames_group(tool):
         check_sbus_line(during, "--channels")
         check(pty.settings() == before, "the port's settings were not put back")
         check("warning" not in run.stderr, f"a rate warning on Linux: {run.stderr!r}")
-        check(run.summary()[:2] == (30, pty.path), f"summary: {run.stderr!r}")
+        check(summary_of(run)[:2] == (30, pty.path), f"summary: {run.stderr!r}")
         check_frames(pty.received(), CHANNELS, [0] * 30, "--channels")
     finally:
         pty.close()
@@ -285,24 +175,24 @@ def frames_group(tool):
         pty.close()
 
 
-def cadence_group(tool):
+def cadence_group(tool, args):
     """150 frames at 7 ms with the tool frozen for 100 ms after 20: the frames
     it missed are dropped and counted, and the rest keep the schedule, so the
     run spans exactly (frames - 1 + dropped) intervals."""
     interval, count = 7, 150
     pty = Pty()
     try:
-        run = Run(tool, ["--port", pty.path, "--interval-ms", str(interval), "--count", str(count)])
-        pty.wait_for_frames(20)
+        run = tool.start("--port", pty.path, "--interval-ms", str(interval), "--count", str(count))
+        wait_for_frames(pty, 20)
         run.process.send_signal(signal.SIGSTOP)
         time.sleep(0.1)
         run.process.send_signal(signal.SIGCONT)
         run.finish()
-        pty.wait_for_frames(count, timeout=2)
-        times = pty.frame_times()
+        wait_for_frames(pty, count, timeout=2)
+        times = frame_times(pty)
         check(run.status == 0, f"cadence: status {run.status}")
         check(len(times) == count, f"cadence: {len(times)} frames arrived, not {count}")
-        summary = run.summary()
+        summary = summary_of(run)
         if summary is None or len(times) != count:
             return
         sent, _, mean, lateness, dropped, _ = summary
@@ -321,20 +211,20 @@ def cadence_group(tool):
         pty.close()
 
 
-def stop_group(tool):
+def stop_group(tool, args):
     """Ctrl-C and SIGTERM end the run after whole frames, with the summary and
     the port put back; a hang-up ends it with status 5 and the summary."""
     for name in ["SIGINT", "SIGTERM"]:
         pty = Pty()
         try:
             before = pty.settings()
-            run = Run(tool, ["--port", pty.path, "--interval-ms", "5"])
-            check(pty.wait_for_frames(10), f"{name}: no frames")
+            run = tool.start("--port", pty.path, "--interval-ms", "5")
+            check(wait_for_frames(pty, 10), f"{name}: no frames")
             run.process.send_signal(getattr(signal, name))
             run.finish()
             time.sleep(0.05)
             check(run.status == 0, f"{name}: status {run.status}, {run.stderr!r}")
-            summary = run.summary()
+            summary = summary_of(run)
             data = pty.received()
             check(summary and summary[0] * FRAME_SIZE == len(data),
                   f"{name}: summary {summary}, {len(data)} bytes arrived")
@@ -346,13 +236,13 @@ def stop_group(tool):
 
     pty = Pty()
     try:
-        run = Run(tool, ["--port", pty.path, "--interval-ms", "5"])
-        check(pty.wait_for_frames(5), "hang-up: no frames")
+        run = tool.start("--port", pty.path, "--interval-ms", "5")
+        check(wait_for_frames(pty, 5), "hang-up: no frames")
         pty.hang_up()
         run.finish()
         check(run.status == 5, f"hang-up: status {run.status}, {run.stderr!r}")
         check("disconnected" in run.stderr and pty.path in run.stderr, f"hang-up: {run.stderr!r}")
-        summary = run.summary()
+        summary = summary_of(run)
         check(summary and summary[5] == "port lost", f"hang-up: {run.stderr!r}")
     finally:
         pty.close()
@@ -374,7 +264,7 @@ USAGE_ERRORS = [
 ]
 
 
-def errors_group(tool):
+def errors_group(tool, args):
     for args, words in USAGE_ERRORS:
         expect_failure(tool, args, 2, words + ["--help"])
 
@@ -402,7 +292,7 @@ def errors_group(tool):
         pty.close()
 
 
-def wine_group(tool):
+def wine_group(tool, args):
     """The Windows build on a Wine COM port linked to a pseudo-terminal."""
     dosdevices = pathlib.Path(os.environ["WINEPREFIX"]) / "dosdevices"
     link, port = dosdevices / "com21", "COM21"
@@ -414,7 +304,7 @@ def wine_group(tool):
         run, during = run_on_pty(tool, pty, port, ["--channels", csv(CHANNELS)], 20)
         check(run.status == 0, f"wine: status {run.status}, {run.stderr!r}")
         check_frames(pty.received(), CHANNELS, [0] * 20, "wine --channels")
-        summary = run.summary()
+        summary = summary_of(run)
         check(summary and summary[:2] == (20, port), f"wine: summary {run.stderr!r}")
         # Wine sets 100000 through a custom divisor that a pseudo-terminal
         # ignores: the terminal keeps 38400 and two stop bits, the program
@@ -429,14 +319,14 @@ def wine_group(tool):
 
         # SBUS2 until Ctrl-C: Wine turns SIGINT into the console's Ctrl-C event.
         before = len(pty.received())
-        run = Run(tool, ["--port", port, "--sbus2", "--interval-ms", "7"])
-        check(pty.wait_for_frames(before // FRAME_SIZE + 8), "wine --sbus2: no frames")
+        run = tool.start("--port", port, "--sbus2", "--interval-ms", "7")
+        check(wait_for_frames(pty, before // FRAME_SIZE + 8), "wine --sbus2: no frames")
         run.process.send_signal(signal.SIGINT)
         run.finish()
         time.sleep(0.1)
         data = pty.received()[before:]
         check(run.status == 0, f"wine --sbus2: status {run.status}, {run.stderr!r}")
-        summary = run.summary()
+        summary = summary_of(run)
         check(summary and summary[0] * FRAME_SIZE == len(data) and summary[5] == "stopped by Ctrl-C",
               f"wine --sbus2: {len(data)} bytes arrived, {run.stderr!r}")
         check_frames(data, [1024] * 16, [SBUS2_END_BYTES[n % 4] for n in range(len(data) // 25)],
@@ -451,20 +341,5 @@ GROUPS = {"frames": frames_group, "cadence": cadence_group, "stop": stop_group,
           "errors": errors_group, "wine": wine_group}
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--emulator", default="", help="command to run the tool with, ;-separated")
-    parser.add_argument("--group", choices=GROUPS, required=True)
-    args = parser.parse_args()
-    command = [part for part in args.emulator.split(";") if part] + [args.tool]
-    with tempfile.TemporaryDirectory() as work:
-        GROUPS[args.group](Tool(command, pathlib.Path(work)))
-    for failure in failures:
-        print("FAILED:", failure)
-    print(f"{args.group}: {len(failures)} failures")
-    return 1 if failures else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(__doc__, GROUPS, "zelkolink-sbus"))
