@@ -1,5 +1,6 @@
-"""Runs the README's Python and C# examples exactly as written and compares
-what they print with the output the README shows under them, so neither can
+"""Runs the documented Python and C# examples (docs/python.md, docs/csharp.md)
+exactly as written and compares what they print with the output the page
+shows under them, so neither can
 drift from the bindings. Each example is the code block after an
 `<!-- example: LANGUAGE -->` line; its output the block after
 `<!-- example output: LANGUAGE -->`.
@@ -16,14 +17,15 @@ from pathlib import Path
 from typing import Dict
 
 ROOT = Path(__file__).resolve().parent.parent
-README = ROOT / "README.md"
+PAGES = [ROOT / "README.md", *sorted((ROOT / "docs").glob("*.md"))]
 BINDING = ROOT / "bindings" / "dotnet" / "ZelkoLink.cs"
 
 
 def readme_block(marker: str) -> str:
-    text = README.read_text(encoding="utf-8")
-    found = re.findall(rf"^<!-- {re.escape(marker)} -->\n```[a-z]*\n(.*?)^```$", text, re.M | re.S)
-    assert len(found) == 1, f"README.md needs exactly one block marked <!-- {marker} -->"
+    found = [block for page in PAGES for block in re.findall(
+        rf"^<!-- {re.escape(marker)} -->\n```[a-z]*\n(.*?)^```$",
+        page.read_text(encoding="utf-8"), re.M | re.S)]
+    assert len(found) == 1, f"the docs need exactly one block marked <!-- {marker} -->"
     return found[0]
 
 

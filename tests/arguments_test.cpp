@@ -62,7 +62,9 @@ TEST(Arguments, RefusesWhatItCannotTakeInOneLine) {
   EXPECT_EQ(usage_message([] { walk({"--json=yes"}); }), "--json takes no value (see --help)");
   EXPECT_EQ(usage_message([] { walk({"--bau"}); }), "unknown option '--bau' (see --help)");
   // A longer name that starts with a known one is not that option.
-  EXPECT_EQ(usage_message([] { walk({"--baudrate", "1"}); }),
+  EXPECT_EQ(usage_message([] {
+              walk({"--baudrate", "1"});
+            }),
             "unknown option '--baudrate' (see --help)");
 }
 
@@ -115,9 +117,9 @@ TEST(Numbers, DigitsAndHexPairs) {
   EXPECT_EQ(parse_hex_pair("01,00", "--request"), (std::array<uint8_t, 2>{0x01, 0x00}));
   EXPECT_EQ(parse_hex_pair("fF,a", "--request"), (std::array<uint8_t, 2>{0xFF, 0x0A}));
   for (const char* bad : {"", "01", "01,", ",00", "01,00,02", "100,00", "0g,00", "01;00"}) {
-    EXPECT_EQ(usage_message([&] { parse_hex_pair(bad, "--request"); }),
-              "--request needs two hex bytes such as 01,00, not '" + std::string(bad) +
-                  "' (see --help)")
+    EXPECT_EQ(
+        usage_message([&] { parse_hex_pair(bad, "--request"); }),
+        "--request needs two hex bytes such as 01,00, not '" + std::string(bad) + "' (see --help)")
         << bad;
   }
 }
@@ -143,9 +145,10 @@ TEST(RunTool, ReturnsTheBodysStatusOrTheErrorsOneLineAndStatus) {
     int status;
     const char* line;
   };
-  for (const Case& c : {Case{body_vanished, kExitVanished, "tool: /dev/ttyUSB0: device disconnected\n"},
-                        Case{body_usage, kExitBadUsage, "tool: unknown option '-x' (see --help)\n"},
-                        Case{body_unforeseen, kExitBadInput, "tool: out of memory\n"}}) {
+  for (const Case& c :
+       {Case{body_vanished, kExitVanished, "tool: /dev/ttyUSB0: device disconnected\n"},
+        Case{body_usage, kExitBadUsage, "tool: unknown option '-x' (see --help)\n"},
+        Case{body_unforeseen, kExitBadInput, "tool: out of memory\n"}}) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(run_tool("tool", 1, argv, c.body), c.status);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line);

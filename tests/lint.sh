@@ -10,9 +10,22 @@ mapfile -t sources < <(git ls-files '*.c' '*.h' '*.cpp' '*.hpp')
 clang-format --dry-run --Werror "${sources[@]}"
 echo "clang-format: ${#sources[@]} files clean"
 
-# The DLL entry routine and the Windows serial port are Windows-only and are
-# not in a Linux build's database.
-mapfile -t checked < <(git ls-files 'src/*.cpp' 'tools/*.cpp' |
-  grep -v -e 'src/dll_main.cpp' -e 'tools/common/serial_port_windows.cpp')
-clang-tidy -p "${build_dir}" --quiet --extra-arg=-Wno-ignored-optimization-argument "${checked[@]}"
+# Only what this build compiles: the Windows-only files (the DLL entry
+# routine, the tools' Windows ports) and the stand-ins for parts this build
+# has (live HID without hidapi) are not in its database.
+mapfile -t checked < <(git ls-files 'src/*.cpp' 'tools/*.cpp' | python3 -c '
+import json, os, sys
+compiled = {os.path.realpath(entry["file"]) for entry in json.load(open(sys.argv[1]))}
+print("\n".join(path for path in sys.stdin.read().split() if os.path.realpath(path) in compiled))
+' "${build_dir}/compile_commands.json")
+log=$(mktemp)
+trap 'rm -f "${log}"' EXIT
+status=0
+clang-tidy -p "${build_dir}" --quiet --extra-arg=-Wno-ignored-optimization-argument \
+  "${checked[@]}" > "${log}" 2>&1 || status=$?
+grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' "${log}" || true
+if [ "${status}" -ne 0 ]; then
+  echo "clang-tidy: findings above (status ${status})"
+  exit 1
+fi
 echo "clang-tidy: ${#checked[@]} files clean"

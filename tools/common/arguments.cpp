@@ -65,9 +65,7 @@ bool Arguments::is_operand() const {
   return options_ended_ || argument == "-" || !argument.starts_with("-");
 }
 
-ToolError Arguments::unknown() const {
-  return usage_error("unknown option " + quoted(current()));
-}
+ToolError Arguments::unknown() const { return usage_error("unknown option " + quoted(current())); }
 
 uint64_t parse_whole(std::string_view text, std::string_view option, uint64_t low, uint64_t high) {
   // 19 digits cannot overflow 64 bits; the range check refuses the rest.
@@ -140,9 +138,8 @@ std::optional<uint64_t> parse_digits(std::string_view text, unsigned base, std::
 std::array<uint8_t, 2> parse_hex_pair(std::string_view text, std::string_view option) {
   const std::size_t comma = text.find(',');
   const auto first = parse_digits(text.substr(0, comma), 16, 2);
-  const auto second = comma == std::string_view::npos
-                          ? std::nullopt
-                          : parse_digits(text.substr(comma + 1), 16, 2);
+  const auto second =
+      comma == std::string_view::npos ? std::nullopt : parse_digits(text.substr(comma + 1), 16, 2);
   if (!first || !second) {
     throw usage_error(std::string(option) + " needs two hex bytes such as 01,00, not " +
                       quoted(text));
