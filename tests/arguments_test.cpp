@@ -54,6 +54,7 @@ TEST(Arguments, ReadsBothValueFormsFlagsAndOperandsInOrder) {
   // After "--" everything is an operand.
   EXPECT_EQ(walk({"--json", "--", "--json", "--baud=1"}),
             (Seen{"flag json", "operand --json", "operand --baud=1"}));
+  EXPECT_EQ(walk({"--", "--json", "--"}), (Seen{"operand --json", "operand --"}));
   EXPECT_EQ(walk({}), Seen{});
 }
 
@@ -62,7 +63,9 @@ TEST(Arguments, RefusesWhatItCannotTakeInOneLine) {
   EXPECT_EQ(usage_message([] { walk({"--json=yes"}); }), "--json takes no value (see --help)");
   EXPECT_EQ(usage_message([] { walk({"--bau"}); }), "unknown option '--bau' (see --help)");
   // A longer name that starts with a known one is not that option.
-  EXPECT_EQ(usage_message([] { walk({"--baudrate", "1"}); }),
+  EXPECT_EQ(usage_message([] {
+              walk({"--baudrate", "1"});
+            }),
             "unknown option '--baudrate' (see --help)");
 }
 
@@ -74,6 +77,29 @@ TEST(Numbers, WholeNumbersInRange) {
     EXPECT_EQ(usage_message([&] { parse_whole(bad, "--n", 0, 5); }),
               "--n needs a whole number from 0 to 5, not '" + std::string(bad) + "' (see --help)")
         << bad;
+  }
+}
+
+TEST(Numbers, ListsOfWholeNumbers) {
+  using Values = std::vector<uint64_t>;
+  EXPECT_EQ(parse_whole_list("172,1811", "--range", 0, 2047, 2), (Values{172, 1811}));
+  EXPECT_EQ(parse_whole_list("7", "--n", 0, 9, 1), (Values{7}));
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  for (const Case& c : {
+           Case{"1,2,3", "--range needs 2 whole numbers separated by commas, got 3"},
+           Case{"1", "--range needs 2 whole numbers separated by commas, got 1"},
+           Case{"", "--range needs 2 whole numbers separated by commas, got 1"},
+           Case{",5", "--range value 0 needs a whole number from 0 to 2047, not ''"},
+           Case{"1,", "--range value 1 needs a whole number from 0 to 2047, not ''"},
+           Case{"2048,1", "--range value 0 needs a whole number from 0 to 2047, not '2048'"},
+           Case{"1, 2", "--range value 1 needs a whole number from 0 to 2047, not ' 2'"},
+       }) {
+    EXPECT_EQ(usage_message([&] { parse_whole_list(c.text, "--range", 0, 2047, 2); }),
+              std::string(c.message) + " (see --help)")
+        << c.text;
   }
 }
 
@@ -115,9 +141,9 @@ TEST(Numbers, DigitsAndHexPairs) {
   EXPECT_EQ(parse_hex_pair("01,00", "--request"), (std::array<uint8_t, 2>{0x01, 0x00}));
   EXPECT_EQ(parse_hex_pair("fF,a", "--request"), (std::array<uint8_t, 2>{0xFF, 0x0A}));
   for (const char* bad : {"", "01", "01,", ",00", "01,00,02", "100,00", "0g,00", "01;00"}) {
-    EXPECT_EQ(usage_message([&] { parse_hex_pair(bad, "--request"); }),
-              "--request needs two hex bytes such as 01,00, not '" + std::string(bad) +
-                  "' (see --help)")
+    EXPECT_EQ(
+        usage_message([&] { parse_hex_pair(bad, "--request"); }),
+        "--request needs two hex bytes such as 01,00, not '" + std::string(bad) + "' (see --help)")
         << bad;
   }
 }
@@ -143,9 +169,10 @@ TEST(RunTool, ReturnsTheBodysStatusOrTheErrorsOneLineAndStatus) {
     int status;
     const char* line;
   };
-  for (const Case& c : {Case{body_vanished, kExitVanished, "tool: /dev/ttyUSB0: device disconnected\n"},
-                        Case{body_usage, kExitBadUsage, "tool: unknown option '-x' (see --help)\n"},
-                        Case{body_unforeseen, kExitBadInput, "tool: out of memory\n"}}) {
+  for (const Case& c :
+       {Case{body_vanished, kExitVanished, "tool: /dev/ttyUSB0: device disconnected\n"},
+        Case{body_usage, kExitBadUsage, "tool: unknown option '-x' (see --help)\n"},
+        Case{body_unforeseen, kExitBadInput, "tool: out of memory\n"}}) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(run_tool("tool", 1, argv, c.body), c.status);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line);

@@ -35,6 +35,10 @@ std::string bound(double value) {
 
 void Arguments::next() {
   ++k_;
+  pass_end_of_options();
+}
+
+void Arguments::pass_end_of_options() {
   if (!done() && !options_ended_ && current() == "--") {
     options_ended_ = true;
     ++k_;
@@ -65,9 +69,7 @@ bool Arguments::is_operand() const {
   return options_ended_ || argument == "-" || !argument.starts_with("-");
 }
 
-ToolError Arguments::unknown() const {
-  return usage_error("unknown option " + quoted(current()));
-}
+ToolError Arguments::unknown() const { return usage_error("unknown option " + quoted(current())); }
 
 uint64_t parse_whole(std::string_view text, std::string_view option, uint64_t low, uint64_t high) {
   // 19 digits cannot overflow 64 bits; the range check refuses the rest.
@@ -79,6 +81,28 @@ uint64_t parse_whole(std::string_view text, std::string_view option, uint64_t lo
                       " to " + std::to_string(high) + ", not " + quoted(text));
   }
   return value;
+}
+
+std::vector<uint64_t> parse_whole_list(std::string_view text, std::string_view option, uint64_t low,
+                                       uint64_t high, std::size_t count) {
+  std::vector<std::string_view> items;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = text.find(',', start);
+    items.push_back(text.substr(start, comma - start));
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  if (items.size() != count) {
+    throw usage_error(std::string(option) + " needs " + std::to_string(count) +
+                      " whole numbers separated by commas, got " + std::to_string(items.size()));
+  }
+  std::vector<uint64_t> values;
+  values.reserve(count);
+  for (const std::string_view item : items) {
+    const std::string name = std::string(option) + " value " + std::to_string(values.size());
+    values.push_back(parse_whole(item, name, low, high));
+  }
+  return values;
 }
 
 double parse_decimal(std::string_view text, std::string_view option, double low, double high) {
@@ -140,9 +164,8 @@ std::optional<uint64_t> parse_digits(std::string_view text, unsigned base, std::
 std::array<uint8_t, 2> parse_hex_pair(std::string_view text, std::string_view option) {
   const std::size_t comma = text.find(',');
   const auto first = parse_digits(text.substr(0, comma), 16, 2);
-  const auto second = comma == std::string_view::npos
-                          ? std::nullopt
-                          : parse_digits(text.substr(comma + 1), 16, 2);
+  const auto second =
+      comma == std::string_view::npos ? std::nullopt : parse_digits(text.substr(comma + 1), 16, 2);
   if (!first || !second) {
     throw usage_error(std::string(option) + " needs two hex bytes such as 01,00, not " +
                       quoted(text));
