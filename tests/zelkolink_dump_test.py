@@ -310,7 +310,7 @@ def hid_cases(report_id=None, seed=1):
                                                          game_controller_values(gc_fa))),
         (spaced(prefix + random_bytes(rng, 23, 0x0B)), "23-byte report starting 0B"),
         (spaced(prefix + random_bytes(rng, 255)), "255 bytes"),
-        ("fa 0g", "'g' at column 5 is not a hex digit"),
+        ("fa 0g", "column 5: 'g' is not a hex digit"),
         ("fa a5 0", "odd number of hex digits (5)"),
         (spaced(prefix + cp), ("compatible", compatible_values(cp))),
     ]

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <string_view>
 
-#include "dump_error.hpp"
+#include "tool_error.hpp"
 
 namespace zelkolink_dump {
 namespace {
 
-constexpr uint8_t kSbusStartByte = 0x0F;
+using zelkolink_tools::input_error;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 bool is_separator(char c) { return is_space(c) || c == ','; }
@@ -90,16 +90,9 @@ std::vector<StandardValues> parse_sbus_lines(std::span<const uint8_t> text,
 void write_sbus_frames(std::span<const StandardValues> lines, bool cycling_end_byte,
                        std::ostream& out) {
   for (const StandardValues& standard : lines) {
-    std::array<uint16_t, zelkolink::sbus_channel_count> channels{};
+    zelkolink_tools::SbusChannels channels{};
     zelkolink::convert_std_sbus_data(channels, standard);
-    std::array<uint8_t, zelkolink::sbus_frame_size> frame{};
-    frame[0] = kSbusStartByte;
-    if (cycling_end_byte) {
-      zelkolink::encode_sbus_data_v2(frame, channels);
-    } else {
-      zelkolink::encode_sbus_data_v1(frame, channels);
-    }
-    write_frame_hex(frame, out);
+    write_frame_hex(zelkolink_tools::make_sbus_frame(channels, cycling_end_byte), out);
   }
 }
 
