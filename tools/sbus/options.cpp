@@ -88,9 +88,10 @@ Options parse_options(std::span<const char* const> arguments) {
 }
 
 const char* help_text() {
-  return R"(Usage: zelkolink-sbus --port PORT [--channels V0,...,V15 | --std V0,...,V15 |
-                      --sweep [--range LO,HI]] [--sbus2] [--interval-ms N]
-                      [--count N]
+  return R"(Usage: zelkolink-sbus --port PORT [--channels V0,...,V15 | --std V0,...,V15]
+                      [--sbus2] [--interval-ms N] [--count N]
+       zelkolink-sbus --port PORT --sweep [--range LO,HI]
+                      [--sbus2] [--interval-ms N] [--count N]
 
 Sends SBUS frames to a serial port at a steady cadence, packed by the
 ZelkoLink library: start byte 0F, sixteen 11-bit channels, end byte. The port
