@@ -241,7 +241,8 @@ def errors_group(tool, sample):
     for n, (last, words) in enumerate([
             ("", "expected 16 values, found 15"), (" 5 5", "expected 16 values, found 17"),
             (" 65536", "65536 is out of range"), (" -1", "-1 is out of range"),
-            (" abc", "'abc' is not a number"), (" 1.5", "'1.5' is not a number")]):
+            (" abc", "'abc' is not a number"), (" 1.5", "'1.5' is not a number"),
+            (" 18446744073709551617", "18446744073709551617 is out of range")]):
         values = tool.file(f"values{n}.txt", f"{fifteen} 1\n\n{fifteen}{last}\n")
         cases.append((["--sbus", values], bad_input, "line 3: " + words))
     for args, status, words in cases:
