@@ -54,6 +54,7 @@ TEST(Arguments, ReadsBothValueFormsFlagsAndOperandsInOrder) {
   // After "--" everything is an operand.
   EXPECT_EQ(walk({"--json", "--", "--json", "--baud=1"}),
             (Seen{"flag json", "operand --json", "operand --baud=1"}));
+  EXPECT_EQ(walk({"--", "--json", "--"}), (Seen{"operand --json", "operand --"}));
   EXPECT_EQ(walk({}), Seen{});
 }
 
@@ -76,6 +77,29 @@ TEST(Numbers, WholeNumbersInRange) {
     EXPECT_EQ(usage_message([&] { parse_whole(bad, "--n", 0, 5); }),
               "--n needs a whole number from 0 to 5, not '" + std::string(bad) + "' (see --help)")
         << bad;
+  }
+}
+
+TEST(Numbers, ListsOfWholeNumbers) {
+  using Values = std::vector<uint64_t>;
+  EXPECT_EQ(parse_whole_list("172,1811", "--range", 0, 2047, 2), (Values{172, 1811}));
+  EXPECT_EQ(parse_whole_list("7", "--n", 0, 9, 1), (Values{7}));
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  for (const Case& c : {
+           Case{"1,2,3", "--range needs 2 whole numbers separated by commas, got 3"},
+           Case{"1", "--range needs 2 whole numbers separated by commas, got 1"},
+           Case{"", "--range needs 2 whole numbers separated by commas, got 1"},
+           Case{",5", "--range value 0 needs a whole number from 0 to 2047, not ''"},
+           Case{"1,", "--range value 1 needs a whole number from 0 to 2047, not ''"},
+           Case{"2048,1", "--range value 0 needs a whole number from 0 to 2047, not '2048'"},
+           Case{"1, 2", "--range value 1 needs a whole number from 0 to 2047, not ' 2'"},
+       }) {
+    EXPECT_EQ(usage_message([&] { parse_whole_list(c.text, "--range", 0, 2047, 2); }),
+              std::string(c.message) + " (see --help)")
+        << c.text;
   }
 }
 

@@ -199,7 +199,7 @@ def refused_runs(dump, sim, work):
         (["--port", missing, "--request", "01,100"], 2, "--request needs two hex bytes"),
         (["--port", missing, "--baud", "fast"], 2, "--baud needs a whole number"),
         (["--port", missing, "--count", "0"], 2, "--count needs a whole number"),
-        (["--port", missing, "--seconds", "-1"], 2, "--seconds needs a positive number"),
+        (["--port", missing, "--seconds", "-1"], 2, "--seconds needs a number of seconds"),
     ]
     for args, wanted, words in cases:
         status, out, err = run_dump(dump, *args)

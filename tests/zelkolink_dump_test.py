@@ -211,7 +211,8 @@ def errors_group(tool, args):
     for n, (last, words) in enumerate([
             ("", "expected 16 values, found 15"), (" 5 5", "expected 16 values, found 17"),
             (" 65536", "65536 is out of range"), (" -1", "-1 is out of range"),
-            (" abc", "'abc' is not a number"), (" 1.5", "'1.5' is not a number")]):
+            (" abc", "'abc' is not a number"), (" 1.5", "'1.5' is not a number"),
+            (" 18446744073709551617", "18446744073709551617 is out of range")]):
         values = tool.file(f"values{n}.txt", f"{fifteen} 1\n\n{fifteen}{last}\n")
         cases.append((["--sbus", values], bad_input, "line 3: " + words))
     for args, status, words in cases:
@@ -281,7 +282,7 @@ def hid_cases(report_id=None, seed=1):
                                                          game_controller_values(gc_fa))),
         (spaced(prefix + random_bytes(rng, 23, 0x0B)), "23-byte report starting 0B"),
         (spaced(prefix + random_bytes(rng, 255)), "255 bytes"),
-        ("fa 0g", "'g' at column 5 is not a hex digit"),
+        ("fa 0g", "column 5: 'g' is not a hex digit"),
         ("fa a5 0", "odd number of hex digits (5)"),
         (spaced(prefix + cp), ("compatible", compatible_values(cp))),
     ]

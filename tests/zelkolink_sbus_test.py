@@ -40,11 +40,12 @@ def unpacked(frame):
     return [(bits >> (11 * k)) & 0x7FF for k in range(16)]
 
 
-def sweep_value(ms):
-    """--sweep as --help defines it: a 4 s triangle over 0..2047, centre and rising at 0."""
+def sweep_value(ms, low=172, high=1811):
+    """--sweep as --help defines it: a 4 s triangle over LO..HI (default
+    172..1811), at the middle (rounded) and rising at 0."""
     phase = (ms + 1000) % 4000
     rise = phase if phase < 2000 else 4000 - phase
-    return 2047 * rise // 2000
+    return low + ((high - low) * rise + 1000) // 2000
 
 
 # ------------------------------------------------------------ the pseudo-terminal
@@ -149,7 +150,7 @@ def frames_group(tool, args):
     try:
         run, _ = run_on_pty(tool, pty, pty.path, ["--sbus2", "--interval-ms", "4"], 9)
         check(run.status == 0, f"--sbus2: status {run.status}")
-        check_frames(pty.received(), [1024] * 16, [SBUS2_END_BYTES[n % 4] for n in range(9)],
+        check_frames(pty.received(), [992] * 16, [SBUS2_END_BYTES[n % 4] for n in range(9)],
                      "--sbus2")
     finally:
         pty.close()
@@ -229,7 +230,7 @@ def stop_group(tool, args):
             check(summary and summary[0] * FRAME_SIZE == len(data),
                   f"{name}: summary {summary}, {len(data)} bytes arrived")
             check(summary and summary[5] == f"stopped by {name}", f"{name}: {run.stderr!r}")
-            check_frames(data, [1024] * 16, [0] * (len(data) // FRAME_SIZE), name)
+            check_frames(data, [992] * 16, [0] * (len(data) // FRAME_SIZE), name)
             check(pty.settings() == before, f"{name}: the port's settings were not put back")
         finally:
             pty.close()
@@ -250,9 +251,9 @@ def stop_group(tool, args):
 
 USAGE_ERRORS = [
     ([], ["--port is required"]),
-    (["--port"], ["--port needs a value"]),
-    (["--port", "/dev/null", "--channels", "1,2,3"], ["16 values", "got 3"]),
-    (["--port", "/dev/null", "--channels", csv([0] * 17)], ["exactly 16 values"]),
+    (["--port"], ["--port needs a port name"]),
+    (["--port", "/dev/null", "--channels", "1,2,3"], ["16 whole numbers", "got 3"]),
+    (["--port", "/dev/null", "--channels", csv([0] * 17)], ["16 whole numbers", "got 17"]),
     (["--port", "/dev/null", "--channels", csv([2048] + [0] * 15)], ["value 0", "'2048'"]),
     (["--port", "/dev/null", "--channels", "1,,2" + ",0" * 13], ["value 1", "''"]),
     (["--port", "/dev/null", "--std", csv([65536] + [0] * 15)], ["--std value 0", "65535"]),
@@ -270,7 +271,8 @@ def errors_group(tool, args):
 
     run = tool.run("--help")
     check(run.status == 0 and run.stderr == "", f"--help: status {run.status}")
-    for option in ["--port", "--channels", "--std", "--sweep", "--sbus2", "--interval-ms",
+    for option in ["--port", "--channels", "--std", "--sweep", "--range LO,HI", "172..1811", "992",
+                   "--sbus2", "--interval-ms",
                    "--count", "--help", "inverter", "Exit status"]:
         check(option in run.stdout, f"--help does not mention {option}")
 
@@ -329,7 +331,7 @@ def wine_group(tool, args):
         summary = summary_of(run)
         check(summary and summary[0] * FRAME_SIZE == len(data) and summary[5] == "stopped by Ctrl-C",
               f"wine --sbus2: {len(data)} bytes arrived, {run.stderr!r}")
-        check_frames(data, [1024] * 16, [SBUS2_END_BYTES[n % 4] for n in range(len(data) // 25)],
+        check_frames(data, [992] * 16, [SBUS2_END_BYTES[n % 4] for n in range(len(data) // 25)],
                      "wine --sbus2")
     finally:
         link.unlink(missing_ok=True)

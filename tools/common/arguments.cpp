@@ -35,6 +35,10 @@ std::string bound(double value) {
 
 void Arguments::next() {
   ++k_;
+  pass_end_of_options();
+}
+
+void Arguments::pass_end_of_options() {
   if (!done() && !options_ended_ && current() == "--") {
     options_ended_ = true;
     ++k_;
@@ -77,6 +81,28 @@ uint64_t parse_whole(std::string_view text, std::string_view option, uint64_t lo
                       " to " + std::to_string(high) + ", not " + quoted(text));
   }
   return value;
+}
+
+std::vector<uint64_t> parse_whole_list(std::string_view text, std::string_view option, uint64_t low,
+                                       uint64_t high, std::size_t count) {
+  std::vector<std::string_view> items;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = text.find(',', start);
+    items.push_back(text.substr(start, comma - start));
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  if (items.size() != count) {
+    throw usage_error(std::string(option) + " needs " + std::to_string(count) +
+                      " whole numbers separated by commas, got " + std::to_string(items.size()));
+  }
+  std::vector<uint64_t> values;
+  values.reserve(count);
+  for (const std::string_view item : items) {
+    const std::string name = std::string(option) + " value " + std::to_string(values.size());
+    values.push_back(parse_whole(item, name, low, high));
+  }
+  return values;
 }
 
 double parse_decimal(std::string_view text, std::string_view option, double low, double high) {

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tool_error.hpp"
 
@@ -29,7 +30,9 @@ namespace zelkolink_tools {
 // After "--" every argument is an operand, even one starting with a dash.
 class Arguments {
  public:
-  explicit Arguments(std::span<const char* const> arguments) : arguments_(arguments) {}
+  explicit Arguments(std::span<const char* const> arguments) : arguments_(arguments) {
+    pass_end_of_options();
+  }
 
   bool done() const { return k_ >= arguments_.size(); }
   void next();
@@ -54,6 +57,9 @@ class Arguments {
   ToolError unknown() const;
 
  private:
+  // Steps over a "--" at hand, the first one only.
+  void pass_end_of_options();
+
   std::span<const char* const> arguments_;
   std::size_t k_ = 0;
   bool options_ended_ = false;
@@ -63,6 +69,13 @@ class Arguments {
 // Throws a usage error "OPTION needs a whole number from LOW to HIGH, not
 // 'TEXT'".
 uint64_t parse_whole(std::string_view text, std::string_view option, uint64_t low, uint64_t high);
+
+// Exactly `count` whole numbers from low to high, separated by commas, such as
+// "172,1811". Throws a usage error "OPTION needs COUNT whole numbers
+// separated by commas, got N", or for one item in the wording of
+// parse_whole, naming it "OPTION value K" (K from 0).
+std::vector<uint64_t> parse_whole_list(std::string_view text, std::string_view option, uint64_t low,
+                                       uint64_t high, std::size_t count);
 
 // A decimal number from low to high, digits with at most one point
 // ("0.25", "100", ".5"). Throws a usage error in the same wording.

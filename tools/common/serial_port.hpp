@@ -1,7 +1,7 @@
 // A serial port for the live tools: opened for this process alone, set to
 // raw 8-bit line settings, read with a timeout, written in full, and put back
 // the way it was found when closed. One small implementation per platform
-// (serial_port_posix.cpp, serial_port_windows.cpp) sits behind this one
+// (serial_port_linux.cpp, serial_port_windows.cpp) sits behind this one
 // interface; everything above it is shared.
 #pragma once
 

@@ -1,13 +1,15 @@
 // Live HID where the build has no hidapi (the Windows build, or a Linux
 // build configured without libhidapi-dev): the options are known, so they
 // fail with a message that says what to do instead.
-#include "dump_error.hpp"
 #include "hid_live.hpp"
+#include "tool_error.hpp"
 
 namespace zelkolink_dump {
 namespace {
 
-DumpError no_live_hid() { return {kExitBadUsage, live_hid_missing()}; }
+zelkolink_tools::ToolError no_live_hid() {
+  return {zelkolink_tools::kExitBadUsage, live_hid_missing()};
+}
 
 }  // namespace
 

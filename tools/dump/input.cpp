@@ -6,8 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "dump_error.hpp"
-#include "options.hpp"
+#include "tool_error.hpp"
 
 #if defined(_WIN32)
 #  include <fcntl.h>
@@ -16,6 +15,8 @@
 
 namespace zelkolink_dump {
 namespace {
+
+using zelkolink_tools::input_error;
 
 struct CloseFile {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -46,8 +47,6 @@ bool is_blank(uint8_t c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
-}  // namespace
-
 std::optional<uint8_t> hex_digit_value(uint8_t c) {
   if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
   if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
@@ -55,12 +54,15 @@ std::optional<uint8_t> hex_digit_value(uint8_t c) {
   return std::nullopt;
 }
 
+// How messages show a character: 'g' when printable, 0x07 otherwise.
 std::string describe_character(uint8_t c) {
   if (c >= 0x20 && c < 0x7F) return std::string("'") + static_cast<char>(c) + "'";
   char code[8];
   std::snprintf(code, sizeof code, "0x%02X", unsigned{c});
   return code;
 }
+
+}  // namespace
 
 std::string display_name(const std::string& path) {
   return path == kStandardInput ? std::string("standard input") : path;
@@ -73,12 +75,13 @@ std::vector<uint8_t> read_all(const std::string& path) {
   return read_stream(file.get(), path);
 }
 
-std::vector<uint8_t> decode_hex(std::span<const uint8_t> text, const std::string& source) {
-  std::vector<uint8_t> bytes;
+std::optional<HexFault> decode_hex(std::string_view text, std::vector<uint8_t>& bytes) {
+  bytes.clear();
   std::size_t digits = 0;
   std::size_t line = 1;
   std::size_t column = 0;
-  for (const uint8_t c : text) {
+  for (const char character : text) {
+    const auto c = static_cast<uint8_t>(character);
     ++column;
     if (c == '\n') {
       ++line;
@@ -87,9 +90,8 @@ std::vector<uint8_t> decode_hex(std::span<const uint8_t> text, const std::string
     if (is_blank(c)) continue;
     const std::optional<uint8_t> value = hex_digit_value(c);
     if (!value) {
-      throw input_error(source + ": line " + std::to_string(line) + ", column " +
-                        std::to_string(column) + ": " + describe_character(c) +
-                        " is not a hex digit");
+      bytes.clear();
+      return HexFault{line, column, describe_character(c) + " is not a hex digit"};
     }
     if (digits % 2 == 0) {
       bytes.push_back(static_cast<uint8_t>(*value << 4));
@@ -98,11 +100,11 @@ std::vector<uint8_t> decode_hex(std::span<const uint8_t> text, const std::string
     }
     ++digits;
   }
-  if (digits % 2 != 0) {
-    throw input_error(source + ": odd number of hex digits (" + std::to_string(digits) +
-                      "), the last byte is incomplete");
-  }
-  return bytes;
+  if (digits % 2 == 0) return std::nullopt;
+  bytes.clear();
+  return HexFault{
+      0, 0,
+      "odd number of hex digits (" + std::to_string(digits) + "), the last byte is incomplete"};
 }
 
 }  // namespace zelkolink_dump

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "rows.hpp"
+#include "run_limits.hpp"
 #include "serial_port.hpp"
 #include "stop_signal.hpp"
 #include "tool_error.hpp"
@@ -16,7 +17,7 @@
 namespace zelkolink_dump {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = RunTimer::Clock;
 using std::chrono::milliseconds;
 using zelkolink_tools::SerialPort;
 
@@ -62,26 +63,6 @@ class LinkSession {
   SerialPort& port_;
 };
 
-// The run's clock and its --seconds limit.
-class RunTimer {
- public:
-  explicit RunTimer(std::optional<double> limit) : start_(Clock::now()), limit_(limit) {}
-  [[nodiscard]] double elapsed() const {
-    return std::chrono::duration<double>(Clock::now() - start_).count();
-  }
-  [[nodiscard]] bool expired() const { return limit_ && elapsed() >= *limit_; }
-  // The next read's wait: kReadWait, or less when the limit comes sooner.
-  [[nodiscard]] milliseconds wait() const {
-    if (!limit_) return kReadWait;
-    const double left_ms = (*limit_ - elapsed()) * 1000.0;
-    return std::clamp(milliseconds(static_cast<int64_t>(left_ms) + 1), milliseconds(1), kReadWait);
-  }
-
- private:
-  Clock::time_point start_;
-  std::optional<double> limit_;
-};
-
 // Rows: one per read that completed an upload frame, flushed at once.
 void print_rows(SerialPort& port, const Options& options, const RunTimer& timer,
                 std::ostream& out) {
@@ -93,7 +74,7 @@ void print_rows(SerialPort& port, const Options& options, const RunTimer& timer,
   std::size_t offset = 0;
   uint64_t rows = 0;
   while (out && !zelkolink_tools::stop_requested() && !timer.expired()) {
-    const std::size_t got = port.read(buffer, timer.wait());
+    const std::size_t got = port.read(buffer, timer.wait(kReadWait));
     if (got == 0) continue;
     offset += got;
     if (!zelkolink::parse_port_data(std::span(buffer).first(got), &inputs, &channels)) continue;
@@ -101,7 +82,7 @@ void print_rows(SerialPort& port, const Options& options, const RunTimer& timer,
     // A failed flush means the reader of standard output is gone: the loop
     // ends as for any other stop.
     out.flush();
-    if (options.count && ++rows >= *options.count) break;
+    if (options.limits.count && ++rows >= *options.limits.count) break;
   }
 }
 
@@ -128,7 +109,7 @@ void show_watch(SerialPort& port, const Options& options, const RunTimer& timer)
   std::array<uint8_t, zelkolink::max_chunk> buffer{};
   auto next_draw = Clock::now();
   while (!zelkolink_tools::stop_requested() && !timer.expired()) {
-    const std::size_t got = port.read(buffer, std::min(timer.wait(), kReadWait));
+    const std::size_t got = port.read(buffer, timer.wait(kReadWait));
     const double now = timer.elapsed();
     figures.seconds = now;
     if (got > 0) {
@@ -144,7 +125,7 @@ void show_watch(SerialPort& port, const Options& options, const RunTimer& timer)
       view.draw(figures);
       next_draw = Clock::now() + WatchView::kRedrawPeriod;
     }
-    if (options.count && figures.frames >= *options.count) break;
+    if (options.limits.count && figures.frames >= *options.limits.count) break;
   }
   view.draw(figures);
 }
@@ -155,7 +136,7 @@ void run_live_port(const Options& options, std::ostream& out) {
   if (options.watch) require_terminal();
   SerialPort port(*options.port, {options.baud, zelkolink_tools::Parity::none, 1});
   const LinkSession session(port, options.request);
-  const RunTimer timer(options.seconds);
+  const RunTimer timer(options.limits.duration);
   if (options.watch) {
     show_watch(port, options, timer);
   } else {

@@ -1,12 +1,15 @@
 // zelkolink-dump: decodes a captured port stream or HID input reports, or
 // encodes SBUS frames, with the ZelkoLink library, for people wiring up a
 // device.
-#include <cstdio>
-#include <exception>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <memory>
+#include <string_view>
 #include <vector>
 
-#include "dump_error.hpp"
+#include "arguments.hpp"
 #include "hid_dump.hpp"
 #include "hid_live.hpp"
 #include "input.hpp"
@@ -20,24 +23,61 @@
 namespace zelkolink_dump {
 namespace {
 
+using zelkolink_tools::input_error;
+
+// A --hex capture as bytes; a fault names the file and where in it.
+std::vector<uint8_t> read_hex_capture(const std::string& path) {
+  const std::vector<uint8_t> text = read_all(path);
+  std::vector<uint8_t> bytes;
+  const std::optional<HexFault> fault =
+      decode_hex(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), bytes);
+  if (!fault) return bytes;
+  const std::string where = fault->line == 0 ? ""
+                                             : "line " + std::to_string(fault->line) + ", column " +
+                                                   std::to_string(fault->column) + ": ";
+  throw input_error(display_name(path) + ": " + where + fault->what);
+}
+
 void run_port_dump(const Options& options) {
   if (!options.file) {
     dump_port_stream(sample_capture(), options.chunk, options.format, std::cout);
     return;
   }
-  const std::vector<uint8_t> bytes = read_all(*options.file);
-  if (options.hex) {
-    const std::vector<uint8_t> decoded = decode_hex(bytes, display_name(*options.file));
-    dump_port_stream(decoded, options.chunk, options.format, std::cout);
-  } else {
-    dump_port_stream(bytes, options.chunk, options.format, std::cout);
-  }
+  const std::vector<uint8_t> bytes =
+      options.hex ? read_hex_capture(*options.file) : read_all(*options.file);
+  dump_port_stream(bytes, options.chunk, options.format, std::cout);
 }
 
 void run_sbus(const Options& options) {
   const std::string path = options.file.value_or(kStandardInput);
   const std::vector<StandardValues> lines = parse_sbus_lines(read_all(path), display_name(path));
   write_sbus_frames(lines, options.sbus_v2, std::cout);
+}
+
+// The HID mode that options.hid chose: the device list, a hex file or a live
+// device.
+void run_hid(const Options& options) {
+  const HidOptions& hid = options.hid;
+  const auto dump = [&](ReportSource& source) {
+    dump_hid_reports(source, hid.report_id, options.limits, options.format, std::cout, std::cerr);
+  };
+  if (hid.source == HidSource::list) {
+    write_hid_device_list(std::cout, std::cerr);
+  } else if (hid.live()) {
+    zelkolink_tools::install_stop_handlers();
+    dump(*open_hid_device(hid));
+  } else if (hid.path == kStandardInput) {
+    HexReportFile file(std::cin, display_name(hid.path));
+    dump(file);
+  } else {
+    std::ifstream in(hid.path);
+    if (!in) throw input_error("cannot open " + hid.path + ": " + std::strerror(errno));
+    // A directory opens but cannot be read: say so before any output.
+    in.peek();
+    if (in.bad()) throw input_error("cannot read " + hid.path + ": " + std::strerror(errno));
+    HexReportFile file(in, hid.path);
+    dump(file);
+  }
 }
 
 // A port capture or SBUS values are read and checked whole before anything
@@ -53,7 +93,7 @@ int run(std::span<const char* const> arguments) {
     // closed standard output is one of its orderly ends, not an error.
     zelkolink_tools::install_stop_handlers();
     run_live_port(options, std::cout);
-    return 0;
+    return zelkolink_tools::kExitOk;
   } else if (options.sbus) {
     run_sbus(options);
   } else if (options.hid.source != HidSource::none) {
@@ -63,21 +103,12 @@ int run(std::span<const char* const> arguments) {
   }
   std::cout.flush();
   if (!std::cout) throw input_error("cannot write to standard output");
-  return 0;
+  return zelkolink_tools::kExitOk;
 }
 
 }  // namespace
 }  // namespace zelkolink_dump
 
 int main(int argc, char** argv) {
-  const std::size_t argument_count = argc > 1 ? static_cast<std::size_t>(argc - 1) : 0;
-  try {
-    return zelkolink_dump::run(std::span<const char* const>(argv + 1, argument_count));
-  } catch (const zelkolink_dump::DumpError& error) {
-    std::fprintf(stderr, "zelkolink-dump: %s\n", error.what());
-    return error.exit_status();
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "zelkolink-dump: %s\n", error.what());
-    return zelkolink_dump::kExitBadInput;
-  }
+  return zelkolink_tools::run_tool("zelkolink-dump", argc, argv, zelkolink_dump::run);
 }

@@ -1,33 +1,72 @@
 #include "options.hpp"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <optional>
 #include <string_view>
 
-#include "dump_error.hpp"
-#include "zelkolink.hpp"
+#include "arguments.hpp"
 
 namespace zelkolink_dump {
 namespace {
 
-// A decimal number from 1 to 255, and nothing else (no sign, no spaces).
-std::size_t parse_chunk(std::string_view text) {
-  const bool digits_only =
-      !text.empty() && text.size() <= 3 &&
-      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  std::size_t value = 0;
-  for (const char c : text) value = value * 10 + static_cast<std::size_t>(c - '0');
-  if (!digits_only || value < 1 || value > zelkolink::max_chunk) {
-    throw usage_error("--chunk needs a number from 1 to 255, not '" + std::string(text) + "'");
+using zelkolink_tools::Arguments;
+using zelkolink_tools::usage_error;
+
+constexpr uint64_t kMaxCount = 1000000000000;
+
+// Reads one live port option, or --count and --seconds, which end every live
+// run; false when the argument at hand is none of them. port_option_given is
+// set for the options that only a port takes.
+bool parse_live_option(Arguments& args, Options& options, bool& port_option_given) {
+  using namespace zelkolink_tools;
+  if (const auto port = args.value("--port", "a serial port")) {
+    if (port->empty()) throw usage_error("--port needs a serial port");
+    options.port = std::string(*port);
+    return true;
   }
-  return value;
+  if (const auto count = args.value("--count", "a number")) {
+    options.limits.count = parse_whole(*count, "--count", 1, kMaxCount);
+    return true;
+  }
+  if (const auto seconds = args.value("--seconds", "a number of seconds")) {
+    options.limits.duration = parse_seconds(*seconds, "--seconds");
+    return true;
+  }
+  if (args.flag("--watch")) {
+    options.watch = true;
+  } else if (const auto baud = args.value("--baud", "a rate")) {
+    options.baud = static_cast<uint32_t>(parse_whole(*baud, "--baud", 50, 4000000));
+  } else if (const auto request = args.value("--request", "two hex bytes")) {
+    options.request = parse_hex_pair(*request, "--request");
+  } else {
+    return false;
+  }
+  port_option_given = true;
+  return true;
 }
 
-// Refuses combinations that would silently ignore an option.
-void check_combinations(const Options& options, bool chunk_given) {
-  check_hid_combinations(options, chunk_given);
+// The checks below refuse combinations that would silently ignore an option.
+
+void check_hid_combinations(const Options& options, bool chunk_given) {
+  const HidOptions& hid = options.hid;
+  if (hid.source == HidSource::none) {
+    if (hid.report_id) throw usage_error("--report-id needs --hid, --hid-path or --hid-file");
+    return;
+  }
+  if (options.file || options.hex || options.sbus || options.sbus_v2 || chunk_given) {
+    throw usage_error(
+        "HID reports are read by --hid, --hid-path or --hid-file; FILE, --hex, "
+        "--chunk, --sbus and --v2 do not apply");
+  }
+  const RunLimits& limits = options.limits;
+  if (hid.source == HidSource::list &&
+      (hid.report_id || limits.count || limits.duration || options.format == OutputFormat::json)) {
+    throw usage_error("--hid-list takes no other option");
+  }
+  if (hid.source == HidSource::file && limits.duration) {
+    throw usage_error("--seconds needs a live device: --hid or --hid-path");
+  }
+}
+
+void check_decoder_combinations(const Options& options, bool chunk_given) {
   if (options.sbus_v2 && !options.sbus) throw usage_error("--v2 only goes with --sbus");
   if (options.sbus && (options.hex || options.format == OutputFormat::json || chunk_given)) {
     throw usage_error("--sbus reads text values; --hex, --json and --chunk do not apply");
@@ -36,135 +75,13 @@ void check_combinations(const Options& options, bool chunk_given) {
     throw usage_error("--hex needs a FILE, or - for standard input");
 }
 
-std::string_view chunk_value(std::span<const char* const> arguments, std::size_t& k) {
-  const std::string_view argument = arguments[k];
-  const std::string_view inline_prefix = "--chunk=";
-  if (argument.starts_with(inline_prefix)) return argument.substr(inline_prefix.size());
-  if (k + 1 >= arguments.size()) throw usage_error("--chunk needs a number from 1 to 255");
-  return arguments[++k];
-}
-
-// ---- Live port link options (--port and what goes with it) ----
-
-// The value of an option given as "--name VALUE" or "--name=VALUE".
-std::string_view option_value(std::span<const char* const> arguments, std::size_t& k,
-                              std::string_view name, const char* what) {
-  const std::string_view argument = arguments[k];
-  if (argument.size() > name.size() && argument[name.size()] == '=')
-    return argument.substr(name.size() + 1);
-  if (k + 1 >= arguments.size()) throw usage_error(std::string(name) + " needs " + what);
-  return arguments[++k];
-}
-
-bool is_option(std::string_view argument, std::string_view name) {
-  return argument == name || (argument.starts_with(name) && argument.size() > name.size() &&
-                              argument[name.size()] == '=');
-}
-
-// A decimal whole number from low to high, digits only.
-uint64_t parse_whole(std::string_view text, std::string_view name, uint64_t low, uint64_t high) {
-  const bool digits_only =
-      !text.empty() && text.size() <= 10 &&
-      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  uint64_t value = 0;
-  for (const char c : text) value = value * 10 + static_cast<uint64_t>(c - '0');
-  if (!digits_only || value < low || value > high) {
-    throw usage_error(std::string(name) + " needs a whole number from " + std::to_string(low) +
-                      " to " + std::to_string(high) + ", not '" + std::string(text) + "'");
-  }
-  return value;
-}
-
-// Seconds: a positive decimal number such as 10 or 2.5.
-// Seconds with up to three decimals, such as 10 or 0.25; more than 0.
-std::chrono::milliseconds parse_seconds(std::string_view text) {
-  auto digits = [](std::string_view part, std::size_t most) -> std::optional<uint64_t> {
-    if (part.empty() || part.size() > most ||
-        !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      return std::nullopt;
-    }
-    uint64_t value = 0;
-    for (const char c : part) value = value * 10 + static_cast<uint64_t>(c - '0');
-    return value;
-  };
-  const std::size_t point = text.find('.');
-  const std::string_view whole = text.substr(0, point);
-  const std::string_view fraction =
-      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  const std::optional<uint64_t> seconds = whole.empty() && !fraction.empty() ? 0 : digits(whole, 7);
-  const std::optional<uint64_t> thousandths = fraction.empty() ? 0 : digits(fraction, 3);
-  const bool dangling_point = point != std::string_view::npos && fraction.empty();
-  if (!seconds || !thousandths || dangling_point) {
-    throw usage_error("--seconds needs a positive number of seconds such as 10 or 0.25, not '" +
-                      std::string(text) + "'");
-  }
-  uint64_t scale = 1000;
-  for (std::size_t k = 0; k < fraction.size(); ++k) scale /= 10;
-  const auto total = static_cast<int64_t>(*seconds * 1000 + *thousandths * scale);
-  if (total == 0) throw usage_error("--seconds needs a positive number of seconds, at least 0.001");
-  return std::chrono::milliseconds(total);
-}
-
-std::array<uint8_t, 2> parse_request(std::string_view text) {
-  auto hex_byte = [&](std::string_view digits) {
-    const bool ok =
-        !digits.empty() && digits.size() <= 2 &&
-        std::all_of(digits.begin(), digits.end(), [](char c) {
-          return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        });
-    if (!ok) {
-      throw usage_error("--request needs two hex bytes such as 01,00, not '" + std::string(text) +
-                        "'");
-    }
-    return static_cast<uint8_t>(std::strtoul(std::string(digits).c_str(), nullptr, 16));
-  };
-  const std::size_t comma = text.find(',');
-  if (comma == std::string_view::npos) hex_byte("");
-  return {hex_byte(text.substr(0, comma)), hex_byte(text.substr(comma + 1))};
-}
-
-// Reads one live port option at arguments[k]; false when it is none of them.
-bool parse_live_option(std::span<const char* const> arguments, std::size_t& k, Options& options,
-                       bool& live_option_given) {
-  const std::string_view argument = arguments[k];
-  if (is_option(argument, "--port")) {
-    options.port = std::string(option_value(arguments, k, "--port", "a serial port"));
-    if (options.port->empty()) throw usage_error("--port needs a serial port");
-    return true;
-  }
-  if (argument == "--watch") {
-    options.watch = true;
-  } else if (is_option(argument, "--baud")) {
-    options.baud = static_cast<uint32_t>(
-        parse_whole(option_value(arguments, k, "--baud", "a rate"), "--baud", 50, 4000000));
-  } else if (is_option(argument, "--request")) {
-    options.request = parse_request(option_value(arguments, k, "--request", "two hex bytes"));
-  } else if (is_option(argument, "--count")) {
-    // --count and --seconds end every live run, from a port or a HID device.
-    options.count =
-        parse_whole(option_value(arguments, k, "--count", "a number"), "--count", 1, 1000000000000);
-    return true;
-  } else if (is_option(argument, "--seconds")) {
-    const std::chrono::milliseconds limit =
-        parse_seconds(option_value(arguments, k, "--seconds", "a number"));
-    options.seconds = std::chrono::duration<double>(limit).count();
-    options.hid.duration = limit;
-    return true;
-  } else {
-    return false;
-  }
-  live_option_given = true;
-  return true;
-}
-
-void check_live_combinations(const Options& options, bool live_option_given, bool chunk_given) {
-  const bool hid_live =
-      options.hid.source == HidSource::device_id || options.hid.source == HidSource::device_path;
+void check_port_combinations(const Options& options, bool port_option_given, bool chunk_given) {
+  const RunLimits& limits = options.limits;
   if (!options.port) {
-    if (live_option_given) throw usage_error("--baud, --request and --watch need --port");
-    if (options.count && options.hid.source == HidSource::none)
+    if (port_option_given) throw usage_error("--baud, --request and --watch need --port");
+    if (limits.count && options.hid.source == HidSource::none)
       throw usage_error("--count needs --port, --hid, --hid-path or --hid-file");
-    if (options.seconds && !hid_live && options.hid.source != HidSource::file)
+    if (limits.duration && !options.hid.live() && options.hid.source != HidSource::file)
       throw usage_error("--seconds needs --port, --hid or --hid-path");
     return;
   }
@@ -177,50 +94,41 @@ void check_live_combinations(const Options& options, bool live_option_given, boo
     throw usage_error("--watch shows a live view; --json does not apply");
 }
 
-// ---- End of the live port link options ----
-
 }  // namespace
 
 Options parse_options(std::span<const char* const> arguments) {
   Options options;
-  bool options_ended = false;
   bool chunk_given = false;
-  bool live_option_given = false;
-  for (std::size_t k = 0; k < arguments.size(); ++k) {
-    const std::string_view argument = arguments[k];
-    const bool is_option = !options_ended && argument.size() > 1 && argument[0] == '-';
-    if (!is_option) {
+  bool port_option_given = false;
+  for (Arguments args(arguments); !args.done(); args.next()) {
+    if (args.is_operand()) {
       if (options.file) {
         throw usage_error("only one FILE can be read, got '" + *options.file + "' and '" +
-                          std::string(argument) + "'");
+                          std::string(args.current()) + "'");
       }
-      options.file = std::string(argument);
-    } else if (argument == "--") {
-      options_ended = true;
-    } else if (argument == "-h" || argument == "--help") {
+      options.file = std::string(args.current());
+    } else if (args.flag("-h") || args.flag("--help")) {
       options.help = true;
       return options;
-    } else if (argument == "--hex") {
+    } else if (args.flag("--hex")) {
       options.hex = true;
-    } else if (argument == "--json") {
+    } else if (args.flag("--json")) {
       options.format = OutputFormat::json;
-    } else if (argument == "--sbus") {
+    } else if (args.flag("--sbus")) {
       options.sbus = true;
-    } else if (argument == "--v2") {
+    } else if (args.flag("--v2")) {
       options.sbus_v2 = true;
-    } else if (argument == "--chunk" || argument.starts_with("--chunk=")) {
-      options.chunk = parse_chunk(chunk_value(arguments, k));
+    } else if (const auto chunk = args.value("--chunk", "a number of bytes")) {
+      options.chunk = zelkolink_tools::parse_whole(*chunk, "--chunk", 1, zelkolink::max_chunk);
       chunk_given = true;
-    } else if (parse_hid_option(arguments, k, options.hid) ||
-               parse_live_option(arguments, k, options, live_option_given)) {
-      // a HID option, a live port link option, or --count / --seconds
-    } else {
-      throw usage_error("unknown option '" + std::string(argument) + "'");
+    } else if (!parse_hid_option(args, options.hid) &&
+               !parse_live_option(args, options, port_option_given)) {
+      throw args.unknown();
     }
   }
-  options.hid.count = options.count;
-  check_combinations(options, chunk_given);
-  check_live_combinations(options, live_option_given, chunk_given);
+  check_hid_combinations(options, chunk_given);
+  check_decoder_combinations(options, chunk_given);
+  check_port_combinations(options, port_option_given, chunk_given);
   return options;
 }
 

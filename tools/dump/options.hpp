@@ -10,6 +10,7 @@
 #include <string>
 
 #include "hid_options.hpp"
+#include "run_limits.hpp"
 #include "zelkolink.hpp"
 
 namespace zelkolink_dump {
@@ -29,18 +30,13 @@ struct Options {
   std::optional<std::string> port;             // read this serial port instead of a file
   uint32_t baud = 115200;                      // the port's rate, 8N1
   std::array<uint8_t, 2> request{0x01, 0x00};  // the two bytes of the upload request
-  std::optional<uint64_t> count;               // stop after this many rows (frames with watch)
-  std::optional<double> seconds;               // stop after this long
   bool watch = false;                          // full-terminal live view instead of rows
-  // End of the live port link options.
 
-  HidOptions hid;  // HID input reports (hid_options.hpp)
+  RunLimits limits;  // --count and --seconds, for a port or a HID run
+  HidOptions hid;    // HID input reports
 };
 
-// The name a file argument of "-" stands for.
-inline constexpr const char* kStandardInput = "-";
-
-// Reads the arguments after the program name. Throws DumpError (bad usage)
+// Reads the arguments after the program name. Throws ToolError (bad usage)
 // for an unknown option, a missing or bad option value, a second file, or
 // options that do not go together.
 Options parse_options(std::span<const char* const> arguments);

@@ -52,4 +52,25 @@ void write_row(std::ostream& out, OutputFormat format, std::optional<double> sec
   out << '\n';
 }
 
+void write_hid_header(std::ostream& out, OutputFormat format, const char* key_name) {
+  if (format != OutputFormat::csv) return;
+  out << key_name << ",layout";
+  for (std::size_t k = 0; k < zelkolink::game_controller_count; ++k) out << ",value" << k;
+  out << '\n';
+}
+
+void write_hid_row(std::ostream& out, OutputFormat format, const char* key_name,
+                   const std::string& key, const char* layout, std::span<const uint16_t> values) {
+  if (format == OutputFormat::csv) {
+    out << key << ',' << layout;
+    write_csv_values(out, values);
+    for (std::size_t k = values.size(); k < zelkolink::game_controller_count; ++k) out << ',';
+  } else {
+    out << R"({")" << key_name << R"(":)" << key << R"(,"layout":")" << layout << R"(","values":)";
+    write_json_array(out, values);
+    out << '}';
+  }
+  out << '\n';
+}
+
 }  // namespace zelkolink_dump

@@ -1,12 +1,14 @@
-// The rows zelkolink-dump prints: one per parser call that completed an
-// upload frame, as CSV (after a header line) or as one JSON object per line.
-// Decoding a file and reading a live link print the same shape; a live row
-// starts with the seconds since the run started.
+// The rows zelkolink-dump prints, as CSV (after a header line) or as one JSON
+// object per line. Port rows: one per parser call that completed an upload
+// frame; decoding a file and reading a live link print the same shape, and a
+// live row starts with the seconds since the run started. HID rows: one per
+// decoded input report.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 
 #include "options.hpp"
@@ -27,5 +29,15 @@ void write_header(std::ostream& out, OutputFormat format, bool timed);
 // channels. Ends with a line break; does not flush.
 void write_row(std::ostream& out, OutputFormat format, std::optional<double> seconds,
                std::size_t offset, const InputValues& inputs, const ChannelValues& channels);
+
+// The HID rows' CSV header, "KEY,layout,value0,...,value10", where KEY is
+// "time" (live) or "line" (a file). Nothing for JSON.
+void write_hid_header(std::ostream& out, OutputFormat format, const char* key_name);
+
+// One decoded report: its key (time or line), its layout's name and its
+// values. CSV rows all have eleven value columns; a compatible report's nine
+// values leave the last two empty. Ends with a line break; does not flush.
+void write_hid_row(std::ostream& out, OutputFormat format, const char* key_name,
+                   const std::string& key, const char* layout, std::span<const uint16_t> values);
 
 }  // namespace zelkolink_dump

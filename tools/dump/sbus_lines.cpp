@@ -4,12 +4,13 @@
 #include <cstdio>
 #include <string_view>
 
-#include "dump_error.hpp"
+#include "arguments.hpp"
+#include "tool_error.hpp"
 
 namespace zelkolink_dump {
 namespace {
 
-constexpr uint8_t kSbusStartByte = 0x0F;
+using zelkolink_tools::input_error;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 bool is_separator(char c) { return is_space(c) || c == ','; }
@@ -30,19 +31,17 @@ std::vector<std::string_view> split_values(std::string_view line) {
   return fields;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// One value: decimal digits only. A minus sign or a value above 65535 is out
-// of range; anything else that is not all digits is not a number.
+// One value: decimal digits only, leading zeros allowed. A minus sign or a
+// value above 65535 is out of range; anything else that is not all digits is
+// not a number. (These are file input, status 1, not option values.)
 uint16_t parse_value(std::string_view field, const std::string& where) {
   const bool negative = field.size() > 1 && field[0] == '-';
-  const std::string_view digits = negative ? field.substr(1) : field;
-  if (!std::all_of(digits.begin(), digits.end(), is_digit)) {
+  std::string_view digits = negative ? field.substr(1) : field;
+  if (!zelkolink_tools::parse_digits(digits, 10, digits.size())) {
     throw input_error(where + ": '" + std::string(field) + "' is not a number");
   }
-  uint32_t value = 0;  // stops growing at 65536, so any number of digits fits
-  for (const char c : digits)
-    value = std::min<uint32_t>(value * 10 + static_cast<uint32_t>(c - '0'), 65536);
+  while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
+  const uint64_t value = zelkolink_tools::parse_digits(digits, 10, 5).value_or(65536);
   if (negative || value > 65535) {
     throw input_error(where + ": " + std::string(field) + " is out of range 0..65535");
   }
@@ -90,16 +89,9 @@ std::vector<StandardValues> parse_sbus_lines(std::span<const uint8_t> text,
 void write_sbus_frames(std::span<const StandardValues> lines, bool cycling_end_byte,
                        std::ostream& out) {
   for (const StandardValues& standard : lines) {
-    std::array<uint16_t, zelkolink::sbus_channel_count> channels{};
+    zelkolink_tools::SbusChannels channels{};
     zelkolink::convert_std_sbus_data(channels, standard);
-    std::array<uint8_t, zelkolink::sbus_frame_size> frame{};
-    frame[0] = kSbusStartByte;
-    if (cycling_end_byte) {
-      zelkolink::encode_sbus_data_v2(frame, channels);
-    } else {
-      zelkolink::encode_sbus_data_v1(frame, channels);
-    }
-    write_frame_hex(frame, out);
+    write_frame_hex(zelkolink_tools::make_sbus_frame(channels, cycling_end_byte), out);
   }
 }
 

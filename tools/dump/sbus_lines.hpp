@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "zelkolink.hpp"
+#include "sbus_frame.hpp"
 
 namespace zelkolink_dump {
 
-using StandardValues = std::array<uint16_t, zelkolink::sbus_channel_count>;
+using StandardValues = zelkolink_tools::SbusChannels;
 
 // Reads every non-blank line of text as sixteen decimal values 0..65535,
-// separated by spaces, tabs or commas. Throws DumpError (bad input), naming
+// separated by spaces, tabs or commas. Throws ToolError (bad input), naming
 // source and the line, for a value that is not a number or is out of range,
 // or a line with another number of values. Blank lines are skipped.
 std::vector<StandardValues> parse_sbus_lines(std::span<const uint8_t> text,

@@ -9,54 +9,13 @@
 
 #include "tool_error.hpp"
 
-#if defined(_WIN32)
-#  include <io.h>
-#  include <windows.h>
-#else
-#  include <sys/ioctl.h>
-#  include <unistd.h>
-#endif
-
 namespace zelkolink_dump {
 namespace {
-
-struct TerminalSize {
-  int columns = 80;
-  int lines = 24;
-};
-
-// ---- The platform's terminal ----
-
-#if defined(_WIN32)
-
-bool output_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
-
-TerminalSize terminal_size() {
-  CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return {};
-  return {info.srWindow.Right - info.srWindow.Left + 1,
-          info.srWindow.Bottom - info.srWindow.Top + 1};
-}
-
-#else
-
-bool output_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
-
-TerminalSize terminal_size() {
-  winsize size{};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0)
-    return {};
-  return {size.ws_col, size.ws_row};
-}
-
-#endif
 
 void put(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
-
-// ---- Drawing ----
 
 // Alternate screen, cursor hidden, line wrap off (a terminal narrower than
 // the view cuts lines instead of scrolling), and back.
@@ -131,36 +90,18 @@ uint32_t largest(std::span<const uint16_t> values) {
 }  // namespace
 
 void require_terminal() {
-  if (!output_is_terminal())
+  if (!zelkolink_tools::output_is_terminal())
     throw zelkolink_tools::usage_error("--watch needs a terminal on standard output");
 }
 
 WatchView::WatchView(std::string port, uint32_t baud) : port_(std::move(port)), baud_(baud) {
-#if defined(_WIN32)
-  // Escape sequences and UTF-8 bars, both undone by the destructor.
-  const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  if (GetConsoleMode(console, &mode)) {
-    saved_console_mode_ = mode;
-    SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-  }
-  saved_output_code_page_ = GetConsoleOutputCP();
-  SetConsoleOutputCP(CP_UTF8);
-#endif
   put(kEnterView);
 }
 
-WatchView::~WatchView() {
-  put(kLeaveView);
-#if defined(_WIN32)
-  const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (saved_console_mode_ != 0) SetConsoleMode(console, saved_console_mode_);
-  if (saved_output_code_page_ != 0) SetConsoleOutputCP(saved_output_code_page_);
-#endif
-}
+WatchView::~WatchView() { put(kLeaveView); }
 
 void WatchView::draw(const LiveFigures& figures) {
-  const TerminalSize size = terminal_size();
+  const zelkolink_tools::TerminalSize size = zelkolink_tools::terminal_size();
   const std::span<const uint16_t> inputs = zelkolink::values(figures.inputs);
   const std::span<const uint16_t> channels = zelkolink::values(figures.channels);
   input_scale_ = std::max(input_scale_, scale_for(largest(inputs)));

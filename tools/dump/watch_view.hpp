@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "terminal.hpp"
 #include "zelkolink.hpp"
 
 namespace zelkolink_dump {
@@ -30,8 +31,8 @@ class WatchView {
  public:
   static constexpr std::chrono::milliseconds kRedrawPeriod{50};  // 20 redraws a second at most
 
-  // Takes the terminal: alternate screen, cursor hidden (and, on Windows,
-  // escape sequences turned on). The destructor gives it back as it was.
+  // Takes the terminal: alternate screen, cursor hidden, in the terminal
+  // mode a view needs (terminal.hpp). The destructor gives it back as it was.
   WatchView(std::string port, uint32_t baud);
   ~WatchView();
   WatchView(const WatchView&) = delete;
@@ -51,10 +52,8 @@ class WatchView {
   uint32_t baud_;
   uint32_t input_scale_ = 0;  // bar scales, grown to fit every value shown
   uint32_t channel_scale_ = 0;
-  std::deque<Sample> recent_;  // the last second of draws, for the rates
-  // The console's settings found at start, put back at the end (Windows).
-  [[maybe_unused]] uint32_t saved_console_mode_ = 0;
-  [[maybe_unused]] uint32_t saved_output_code_page_ = 0;
+  std::deque<Sample> recent_;           // the last second of draws, for the rates
+  zelkolink_tools::TerminalMode mode_;  // made before the view is entered, undone after it is left
 };
 
 }  // namespace zelkolink_dump

@@ -1,70 +1,28 @@
 #include "options.hpp"
 
-#include <algorithm>
 #include <string_view>
+#include <vector>
 
-#include "tool_error.hpp"
+#include "arguments.hpp"
 
 namespace zelkolink_sbus {
 namespace {
 
+using zelkolink_tools::Arguments;
+using zelkolink_tools::parse_whole;
+using zelkolink_tools::parse_whole_list;
+using zelkolink_tools::SbusChannels;
 using zelkolink_tools::usage_error;
 
 constexpr uint64_t kMaxCount = 1000000000000;  // over 400 years at 14 ms
 
-// A decimal number within [low, high], and nothing else (no sign, no spaces).
-uint64_t parse_number(std::string_view text, uint64_t low, uint64_t high, const std::string& what) {
-  const bool digits_only =
-      !text.empty() && text.size() <= 13 &&
-      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  uint64_t value = 0;
-  if (digits_only) {
-    for (const char c : text) value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (!digits_only || value < low || value > high) {
-    throw usage_error(what + " needs a number from " + std::to_string(low) + " to " +
-                      std::to_string(high) + ", not '" + std::string(text) + "'");
-  }
-  return value;
-}
-
-// Sixteen numbers within [0, high], separated by commas.
-ChannelArray parse_values(std::string_view text, uint64_t high, const std::string& option) {
-  ChannelArray values{};
-  std::size_t count = 0;
-  for (;;) {
-    const std::size_t comma = text.find(',');
-    const std::string_view item = text.substr(0, comma);
-    if (count == values.size()) {
-      throw usage_error(option + " takes exactly 16 values, separated by commas");
-    }
-    values[count] = static_cast<uint16_t>(
-        parse_number(item, 0, high, option + " value " + std::to_string(count)));
-    ++count;
-    if (comma == std::string_view::npos) break;
-    text.remove_prefix(comma + 1);
-  }
-  if (count != values.size()) {
-    throw usage_error(option + " takes exactly 16 values, separated by commas; got " +
-                      std::to_string(count));
-  }
-  return values;
-}
-
-// The value of an option given as "--name VALUE" or "--name=VALUE".
-std::string_view option_value(std::span<const char* const> arguments, std::size_t& k,
-                              std::string_view name) {
-  const std::string_view argument = arguments[k];
-  if (argument.size() > name.size() && argument[name.size()] == '=') {
-    return argument.substr(name.size() + 1);
-  }
-  if (k + 1 >= arguments.size()) throw usage_error(std::string(name) + " needs a value");
-  return arguments[++k];
-}
-
-bool is_option(std::string_view argument, std::string_view name) {
-  return argument == name || (argument.starts_with(name) && argument.size() > name.size() &&
-                              argument[name.size()] == '=');
+// Sixteen whole numbers from 0 to high, separated by commas.
+SbusChannels parse_channels(std::string_view text, std::string_view option, uint64_t high) {
+  const std::vector<uint64_t> values =
+      parse_whole_list(text, option, 0, high, ZELKOLINK_SBUS_CHANNEL_COUNT);
+  SbusChannels channels{};
+  for (std::size_t k = 0; k < channels.size(); ++k) channels[k] = static_cast<uint16_t>(values[k]);
+  return channels;
 }
 
 }  // namespace
@@ -81,48 +39,58 @@ Options parse_options(std::span<const char* const> arguments) {
     values_given = option;
   };
   bool port_given = false;
-  for (std::size_t k = 0; k < arguments.size(); ++k) {
-    const std::string_view argument = arguments[k];
-    if (argument == "-h" || argument == "--help") {
+  bool range_given = false;
+  for (Arguments args(arguments); !args.done(); args.next()) {
+    if (args.flag("-h") || args.flag("--help")) {
       options.help = true;
       return options;
     }
-    if (is_option(argument, "--port")) {
-      options.port = std::string(option_value(arguments, k, "--port"));
-      if (options.port.empty()) throw usage_error("--port needs a port name");
+    if (const auto port = args.value("--port", "a port name")) {
+      if (port->empty()) throw usage_error("--port needs a port name");
+      options.port = std::string(*port);
       port_given = true;
-    } else if (is_option(argument, "--interval-ms")) {
-      options.interval_ms =
-          static_cast<uint32_t>(parse_number(option_value(arguments, k, "--interval-ms"),
-                                             kMinIntervalMs, kMaxIntervalMs, "--interval-ms"));
-    } else if (is_option(argument, "--count")) {
-      options.count = parse_number(option_value(arguments, k, "--count"), 1, kMaxCount, "--count");
-    } else if (is_option(argument, "--channels")) {
+    } else if (const auto interval = args.value("--interval-ms", "a number of milliseconds")) {
+      options.interval_ms = static_cast<uint32_t>(
+          parse_whole(*interval, "--interval-ms", kMinIntervalMs, kMaxIntervalMs));
+    } else if (const auto count = args.value("--count", "a number of frames")) {
+      options.count = parse_whole(*count, "--count", 1, kMaxCount);
+    } else if (const auto channels = args.value("--channels", "16 values")) {
       choose_values("--channels");
-      options.channels = parse_values(option_value(arguments, k, "--channels"),
-                                      ZELKOLINK_SBUS_CHANNEL_MAX, "--channels");
-    } else if (is_option(argument, "--std")) {
+      options.channels = parse_channels(*channels, "--channels", ZELKOLINK_SBUS_CHANNEL_MAX);
+    } else if (const auto standard = args.value("--std", "16 values")) {
       choose_values("--std");
-      const ChannelArray standard =
-          parse_values(option_value(arguments, k, "--std"), UINT16_MAX, "--std");
-      zelkolink::convert_std_sbus_data(options.channels, standard);
-    } else if (argument == "--sweep") {
+      zelkolink::convert_std_sbus_data(options.channels,
+                                       parse_channels(*standard, "--std", UINT16_MAX));
+    } else if (args.flag("--sweep")) {
       choose_values("--sweep");
       options.source = ValueSource::sweep;
-    } else if (argument == "--sbus2") {
+    } else if (const auto range = args.value("--range", "LO,HI")) {
+      const std::vector<uint64_t> bounds =
+          parse_whole_list(*range, "--range", 0, ZELKOLINK_SBUS_CHANNEL_MAX, 2);
+      if (bounds[0] >= bounds[1]) {
+        throw usage_error("--range needs LO below HI, not '" + std::string(*range) + "'");
+      }
+      options.sweep_low = static_cast<uint16_t>(bounds[0]);
+      options.sweep_high = static_cast<uint16_t>(bounds[1]);
+      range_given = true;
+    } else if (args.flag("--sbus2")) {
       options.sbus2 = true;
-    } else if (argument.starts_with("-")) {
-      throw usage_error("unknown option '" + std::string(argument) + "'");
+    } else if (args.is_operand()) {
+      throw usage_error("unexpected argument '" + std::string(args.current()) + "'");
     } else {
-      throw usage_error("unexpected argument '" + std::string(argument) + "'");
+      throw args.unknown();
     }
   }
   if (!port_given) throw usage_error("--port is required");
+  if (range_given && options.source != ValueSource::sweep)
+    throw usage_error("--range sets the --sweep's travel; it needs --sweep");
   return options;
 }
 
 const char* help_text() {
-  return R"(Usage: zelkolink-sbus --port PORT [--channels V0,...,V15 | --std V0,...,V15 | --sweep]
+  return R"(Usage: zelkolink-sbus --port PORT [--channels V0,...,V15 | --std V0,...,V15]
+                      [--sbus2] [--interval-ms N] [--count N]
+       zelkolink-sbus --port PORT --sweep [--range LO,HI]
                       [--sbus2] [--interval-ms N] [--count N]
 
 Sends SBUS frames to a serial port at a steady cadence, packed by the
@@ -142,13 +110,17 @@ Options:
                      separated by commas, sent in every frame.
   --std V0,...,V15   sixteen standard values, 0 to 65535, scaled to SBUS units
                      by convert_std_sbus_data (x 1.706, at most 2047).
-  --sweep            every channel moves together through 0..2047 and back,
-                     a triangle with a period of 4 s (2 s each way), starting
-                     at the centre and rising: a slow servo test. The value
-                     follows each frame's slot in the schedule, not the wall
-                     clock.
+  --sweep            every channel moves together through 172..1811 and
+                     back, a triangle with a period of 4 s (2 s each way),
+                     starting at the middle of the range and rising: a slow
+                     servo test. Receivers commonly map 172..1811 to
+                     988..2012 us, a servo's usual travel. The value follows
+                     each frame's slot in the schedule, not the wall clock.
+  --range LO,HI      with --sweep: sweep LO..HI instead, 0 to 2047, LO below
+                     HI (--range 0,2047 drives the whole SBUS range, past
+                     most servos' travel).
                      Without --channels, --std or --sweep every channel is
-                     1024, the centre.
+                     992, the centre (1500 us on common receivers).
   --sbus2            pack with encode_sbus_data_v2: the end byte cycles
                      04 14 24 34. Without it the end byte is 00
                      (encode_sbus_data_v1).

@@ -65,7 +65,8 @@ void send_frames(const Options& options) {
     while (!done()) {
       const std::optional<uint64_t> slot = pacer.wait_next();
       if (!slot || zelkolink_tools::stop_requested()) continue;
-      const Frame frame = make_frame(channels_for_slot(options, *slot), options.sbus2);
+      const zelkolink_tools::SbusFrame frame =
+          zelkolink_tools::make_sbus_frame(channels_for_slot(options, *slot), options.sbus2);
       port.write(frame);
       ++sent;
     }

@@ -4,12 +4,12 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <random>
 #include <vector>
 
+#include "arguments.hpp"
 #include "device_stream.hpp"
 #include "host_frames.hpp"
 #include "pseudo_terminal.hpp"
@@ -195,14 +195,5 @@ int run(std::span<const char* const> arguments) {
 }  // namespace zelkolink_sim
 
 int main(int argc, char** argv) {
-  const std::size_t argument_count = argc > 1 ? static_cast<std::size_t>(argc - 1) : 0;
-  try {
-    return zelkolink_sim::run(std::span<const char* const>(argv + 1, argument_count));
-  } catch (const zelkolink_tools::ToolError& error) {
-    std::fprintf(stderr, "zelkolink-sim: %s\n", error.what());
-    return error.exit_status();
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "zelkolink-sim: %s\n", error.what());
-    return zelkolink_tools::kExitCannotOpen;
-  }
+  return zelkolink_tools::run_tool("zelkolink-sim", argc, argv, zelkolink_sim::run);
 }

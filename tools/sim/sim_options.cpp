@@ -1,77 +1,35 @@
 #include "sim_options.hpp"
 
-#include <algorithm>
-#include <cstdlib>
-#include <string_view>
-
-#include "tool_error.hpp"
+#include "arguments.hpp"
 
 namespace zelkolink_sim {
-namespace {
-
-using zelkolink_tools::usage_error;
-
-// The value of "--name VALUE" or "--name=VALUE".
-std::string_view value_of(std::span<const char* const> arguments, std::size_t& k,
-                          std::string_view name) {
-  const std::string_view argument = arguments[k];
-  if (argument.size() > name.size()) return argument.substr(name.size() + 1);
-  if (k + 1 >= arguments.size()) throw usage_error(std::string(name) + " needs a value");
-  return arguments[++k];
-}
-
-bool matches(std::string_view argument, std::string_view name) {
-  return argument == name || (argument.starts_with(name) && argument.size() > name.size() &&
-                              argument[name.size()] == '=');
-}
-
-// A plain decimal number (digits and at most one point) from low to high.
-double parse_number(std::string_view text, std::string_view name, double low, double high) {
-  const std::string copy(text);
-  const bool plain = !copy.empty() && std::count(copy.begin(), copy.end(), '.') <= 1 &&
-                     std::all_of(copy.begin(), copy.end(),
-                                 [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
-  char* end = nullptr;
-  const double value = plain ? std::strtod(copy.c_str(), &end) : -1.0;
-  if (!plain || end != copy.c_str() + copy.size() || value < low || value > high) {
-    throw usage_error(std::string(name) + " needs a number from " + std::to_string(low) + " to " +
-                      std::to_string(high) + ", not '" + copy + "'");
-  }
-  return value;
-}
-
-}  // namespace
 
 SimOptions parse_sim_options(std::span<const char* const> arguments) {
+  using namespace zelkolink_tools;
   SimOptions options;
-  for (std::size_t k = 0; k < arguments.size(); ++k) {
-    const std::string_view argument = arguments[k];
-    if (argument == "-h" || argument == "--help") {
+  for (Arguments args(arguments); !args.done(); args.next()) {
+    if (args.flag("-h") || args.flag("--help")) {
       options.help = true;
       return options;
     }
-    if (argument == "--noise") {
+    if (args.flag("--noise")) {
       options.noise = true;
-    } else if (argument == "--echo") {
+    } else if (args.flag("--echo")) {
       options.echo = true;
-    } else if (matches(argument, "--rate")) {
-      options.rate = parse_number(value_of(arguments, k, "--rate"), "--rate", 0, 1000000);
-    } else if (matches(argument, "--kind")) {
-      const std::string_view kind = value_of(arguments, k, "--kind");
-      if (kind != "0" && kind != "1" && kind != "2")
-        throw usage_error("--kind needs 0, 1 or 2, not '" + std::string(kind) + "'");
-      options.kind = kind[0] - '0';
-    } else if (matches(argument, "--corrupt")) {
-      options.corrupt = parse_number(value_of(arguments, k, "--corrupt"), "--corrupt", 0, 1);
-    } else if (matches(argument, "--seed")) {
-      options.seed =
-          static_cast<uint64_t>(parse_number(value_of(arguments, k, "--seed"), "--seed", 0, 1e15));
-    } else if (matches(argument, "--record")) {
-      options.record = std::string(value_of(arguments, k, "--record"));
-    } else if (matches(argument, "--link")) {
-      options.link = std::string(value_of(arguments, k, "--link"));
+    } else if (const auto rate = args.value("--rate", "a number of frames a second")) {
+      options.rate = parse_decimal(*rate, "--rate", 0, 1000000);
+    } else if (const auto kind = args.value("--kind", "0, 1 or 2")) {
+      options.kind = static_cast<int>(parse_whole(*kind, "--kind", 0, 2));
+    } else if (const auto corrupt = args.value("--corrupt", "a share of frames")) {
+      options.corrupt = parse_decimal(*corrupt, "--corrupt", 0, 1);
+    } else if (const auto seed = args.value("--seed", "a number")) {
+      options.seed = parse_whole(*seed, "--seed", 0, 1000000000000000);
+    } else if (const auto record = args.value("--record", "a FILE")) {
+      options.record = std::string(*record);
+    } else if (const auto link = args.value("--link", "a PATH")) {
+      options.link = std::string(*link);
     } else {
-      throw usage_error("unknown option '" + std::string(argument) + "'");
+      throw args.unknown();
     }
   }
   return options;
