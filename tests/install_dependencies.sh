@@ -37,6 +37,9 @@ command -v zip >/dev/null || missing+=(zip)
 command -v unzip >/dev/null || missing+=(unzip)
 command -v strings >/dev/null || missing+=(binutils)
 command -v git >/dev/null || missing+=(git)
+# The WebAssembly build (clang and wasm-ld come with clang and lld above).
+[ -f /usr/lib/wasm32-wasi/libc.a ] || missing+=(wasi-libc)
+[ -d /usr/lib/llvm-14/include/wasm32-wasi/c++/v1 ] || missing+=(libc++-14-dev-wasm32)
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
