@@ -172,14 +172,21 @@ export class PortParser {
    * true when at least one upload frame completed during the call.
    */
   feed(bytes) {
-    const data = toBytes(bytes, 'bytes');
+    const data = bytes instanceof Uint8Array ? bytes : toBytes(bytes, 'bytes');
     const library = this.#library;
     const { heap, base } = library;
     const parse = library.exports.parse_port_data;
+    const length = data.length;
+    if (length <= MAX_CHUNK) {
+      // One read of a serial port is usually this: one copy, one call.
+      if (length === 0) return false;
+      heap.set(data, base + DATA);
+      return parse(base + DATA, length, base + INPUTS, base + CHANNELS) !== 0;
+    }
     let completed = 0;
-    for (let start = 0; start < data.length; start += DATA_SIZE) {
-      const end = Math.min(start + DATA_SIZE, data.length);
-      heap.set(start === 0 && end === data.length ? data : data.subarray(start, end), base + DATA);
+    for (let start = 0; start < length; start += DATA_SIZE) {
+      const end = Math.min(start + DATA_SIZE, length);
+      heap.set(start === 0 && end === length ? data : data.subarray(start, end), base + DATA);
       for (let at = start; at < end; at += MAX_CHUNK) {
         completed |= parse(base + DATA + at - start, Math.min(MAX_CHUNK, end - at),
           base + INPUTS, base + CHANNELS);
