@@ -3,6 +3,27 @@
 # the memory free for the caller's buffers starts. The memory is one fixed
 # 64 KiB page: an 8 KiB stack (the core needs a few hundred bytes), the
 # parser's state, then the caller's scratch space.
+
+# Debian's wasm32 C library and C++ headers; clang and wasm-ld are in the
+# base image.
+set(zelkolink_wasm_needs
+  "/usr/lib/wasm32-wasi/libc.a|wasi-libc"
+  "/usr/lib/llvm-14/include/wasm32-wasi/c++/v1/algorithm|libc++-14-dev-wasm32")
+set(zelkolink_wasm_missing "")
+foreach(need IN LISTS zelkolink_wasm_needs)
+  string(REPLACE "|" ";" need "${need}")
+  list(GET need 0 file)
+  list(GET need 1 package)
+  if(NOT EXISTS ${file})
+    list(APPEND zelkolink_wasm_missing ${package})
+  endif()
+endforeach()
+if(zelkolink_wasm_missing)
+  list(JOIN zelkolink_wasm_missing " " zelkolink_wasm_missing)
+  message(FATAL_ERROR "The wasm preset needs Debian's ${zelkolink_wasm_missing} "
+    "(tests/install_dependencies.sh installs it)")
+endif()
+
 set(zelkolink_wasm_exports
   request_upload_port_data stop_upload_port_data parse_port_data
   parse_hid_game_controller_device parse_hid_compatible_device
