@@ -10,8 +10,8 @@
 // Rows: kind-2 upload frames fed 255 bytes a call, natively and through the
 // package (the copy into WebAssembly memory included); the same 64 KiB in one
 // feed call; noise without 0xFA through the package against a plain JS
-// indexOf(0xFA) over the same 255-byte pieces. Medians of 9 repetitions of at
-// least 0.5 s each, decimal GB/s.
+// indexOf(0xFA) over the same 255-byte pieces. Medians of 9 rounds, each
+// measuring every row for at least 0.5 s of CPU time; decimal GB/s.
 import { execFileSync } from 'node:child_process';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
@@ -81,37 +81,40 @@ function pieces(stream, size) {
   return out;
 }
 
-// Median GB/s of `pass`, which handles `bytes` bytes a call.
-function measure(bytes, pass) {
-  for (let k = 0; k < 200; k++) pass(); // warm-up: let the JIT settle
-  const rates = [];
-  for (let r = 0; r < REPETITIONS; r++) {
-    let calls = 0;
-    const start = process.hrtime.bigint();
-    let elapsed = 0;
-    do {
-      for (let k = 0; k < 50; k++) pass();
-      calls += 50;
-      elapsed = Number(process.hrtime.bigint() - start) / 1e9;
-    } while (elapsed < MIN_SECONDS);
-    rates.push((calls * bytes) / elapsed / 1e9);
-  }
-  rates.sort((a, b) => a - b);
-  return rates[REPETITIONS >> 1];
+// The process's CPU time in seconds: Google Benchmark's rates are per CPU
+// second too, so a busy machine slows neither side's figures.
+function cpuSeconds() {
+  const { user, system } = process.cpuUsage();
+  return (user + system) / 1e6;
 }
 
+// GB/s of `pass`, which handles `bytes` bytes a call, over at least
+// MIN_SECONDS of CPU time.
+function measure(bytes, pass) {
+  for (let k = 0; k < 200; k++) pass(); // warm-up: let the JIT settle
+  let calls = 0;
+  let elapsed = 0;
+  const start = cpuSeconds();
+  do {
+    for (let k = 0; k < 50; k++) pass();
+    calls += 50;
+    elapsed = cpuSeconds() - start;
+  } while (elapsed < MIN_SECONDS);
+  return (calls * bytes) / elapsed / 1e9;
+}
+
+// One repetition of the native benchmarks, GB/s by name.
 function nativeRates() {
   const out = execFileSync(path.join(nativeBin, 'zelkolink_bench'), [
-    '--benchmark_filter=^(BM_ParseKind2Frames/chunk:255|BM_ParseNoise|BM_BaselineMemchrPerChunk)$',
-    `--benchmark_min_time=${MIN_SECONDS}`, `--benchmark_repetitions=${REPETITIONS}`,
-    '--benchmark_report_aggregates_only=true', '--benchmark_format=json',
+    '--benchmark_filter=^(BM_ParseKind2Frames/chunk:255|BM_ParseNoise)$',
+    `--benchmark_min_time=${MIN_SECONDS}`, '--benchmark_format=json',
   ], { encoding: 'utf8' });
   const rates = {};
-  for (const row of JSON.parse(out).benchmarks) {
-    if (row.aggregate_name === 'median') rates[row.run_name] = row.bytes_per_second / 1e9;
-  }
+  for (const row of JSON.parse(out).benchmarks) rates[row.run_name] = row.bytes_per_second / 1e9;
   return rates;
 }
+
+const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
 
 let sink = 0;
 const frames = frameStream(2);
@@ -121,26 +124,35 @@ const noisePieces = pieces(noise, 255);
 const parser = new PortParser();
 parser.feed(new Uint8Array(500)); // nothing pending, as the native benchmark drains
 
-const native = nativeRates();
-const feedFrames = measure(frames.length, () => {
-  for (const piece of framePieces) sink += parser.feed(piece) ? 1 : 0;
-});
-const feedWhole = measure(frames.length, () => { sink += parser.feed(frames) ? 1 : 0; });
-const feedNoise = measure(noise.length, () => {
-  for (const piece of noisePieces) sink += parser.feed(piece) ? 1 : 0;
-});
-const indexOfNoise = measure(noise.length, () => {
-  for (const piece of noisePieces) sink += piece.indexOf(0xfa);
-});
+// Native and package take turns, one repetition each a round, so that a
+// change in the machine's load falls on both; ratios are per round.
+const rounds = [];
+for (let r = 0; r < REPETITIONS; r++) {
+  const native = nativeRates();
+  rounds.push({
+    nativeFrames: native['BM_ParseKind2Frames/chunk:255'],
+    nativeNoise: native.BM_ParseNoise,
+    feedFrames: measure(frames.length, () => {
+      for (const piece of framePieces) sink += parser.feed(piece) ? 1 : 0;
+    }),
+    feedWhole: measure(frames.length, () => { sink += parser.feed(frames) ? 1 : 0; }),
+    feedNoise: measure(noise.length, () => {
+      for (const piece of noisePieces) sink += parser.feed(piece) ? 1 : 0;
+    }),
+    indexOfNoise: measure(noise.length, () => {
+      for (const piece of noisePieces) sink += piece.indexOf(0xfa);
+    }),
+  });
+}
+const m = (name) => median(rounds.map((round) => round[name]));
+const ratio = (a, b) => median(rounds.map((round) => round[a] / round[b])).toFixed(2);
 
-const nativeFrames = native['BM_ParseKind2Frames/chunk:255'];
-const nativeNoise = native.BM_ParseNoise;
 const row = (name, rate, note = '') => console.log(`${name.padEnd(58)} ${rate.toFixed(2).padStart(6)} GB/s  ${note}`);
-console.log(`Node.js ${process.version}; ${frames.length} bytes of kind-2 frames, ${noise.length} bytes of noise; medians of ${REPETITIONS}`);
-row('native parse_port_data, kind-2 frames, 255-byte chunks', nativeFrames);
-row('PortParser.feed, kind-2 frames, 255-byte pieces', feedFrames, `${(feedFrames / nativeFrames).toFixed(2)}x native (goal 0.3x)`);
-row('PortParser.feed, kind-2 frames, all 64 KiB in one call', feedWhole, `${(feedWhole / nativeFrames).toFixed(2)}x native`);
-row('native parse_port_data, noise without 0xFA, 255-byte chunks', nativeNoise);
-row('PortParser.feed, noise without 0xFA, 255-byte pieces', feedNoise, `${(feedNoise / nativeNoise).toFixed(2)}x native`);
-row('JS Uint8Array indexOf(0xFA), the same 255-byte pieces', indexOfNoise, `feed takes ${(indexOfNoise / feedNoise).toFixed(2)}x its time`);
+console.log(`Node.js ${process.version}; ${frames.length} bytes of kind-2 frames, ${noise.length} bytes of noise; medians of ${REPETITIONS} rounds`);
+row('native parse_port_data, kind-2 frames, 255-byte chunks', m('nativeFrames'));
+row('PortParser.feed, kind-2 frames, 255-byte pieces', m('feedFrames'), `${ratio('feedFrames', 'nativeFrames')}x native (goal 0.3x)`);
+row('PortParser.feed, kind-2 frames, all 64 KiB in one call', m('feedWhole'), `${ratio('feedWhole', 'nativeFrames')}x native`);
+row('native parse_port_data, noise without 0xFA, 255-byte chunks', m('nativeNoise'));
+row('PortParser.feed, noise without 0xFA, 255-byte pieces', m('feedNoise'), `${ratio('feedNoise', 'nativeNoise')}x native`);
+row('JS Uint8Array indexOf(0xFA), the same 255-byte pieces', m('indexOfNoise'), `feed takes ${ratio('indexOfNoise', 'feedNoise')}x its time`);
 if (sink === 0.5) console.log(sink); // keeps the results alive
