@@ -4,6 +4,7 @@
 #   libzelkolink1_, libzelkolink-dev_, zelkolink-tools_<version>-1_<arch>.deb
 #   zelkolink-<version>.tar.gz, the committed tree as git archive gives it
 #   the Python wheels, when bindings/python/build_wheels.py is there
+#   zelkolink-<version>.tgz, the npm package (npm pack)
 #   SHA256SUMS
 # The version is the project's own (CMake's project() call). Offline and
 # reproducible: every time stamp is the last commit's (SOURCE_DATE_EPOCH), so
@@ -86,6 +87,19 @@ if [ -f bindings/python/build_wheels.py ]; then
 else
   echo "make_release.sh: no bindings/python/build_wheels.py, so no Python wheels" >&2
 fi
+
+# The npm package: the wasm preset's staged folder, packed. npm pack gives
+# every entry the same fixed time stamp, so the tarball is reproducible.
+if [ ! -f build/wasm/CMakeCache.txt ]; then
+  cmake --preset wasm >/dev/null
+fi
+cmake --build build/wasm --target zelkolink_js_package
+(cd build/wasm/js-package && npm pack --silent --pack-destination "${OLDPWD}/dist" >/dev/null)
+if [ ! -f "dist/zelkolink-${version}.tgz" ]; then
+  echo "make_release.sh: npm pack made no dist/zelkolink-${version}.tgz: is bindings/js/package.json's version ${version}?" >&2
+  exit 1
+fi
+echo "dist/zelkolink-${version}.tgz"
 
 sums=$(cd dist && find . -type f -printf '%P\n' | sort | xargs sha256sum)
 echo "${sums}" >dist/SHA256SUMS
