@@ -119,7 +119,8 @@ Options parse_options(std::span<const char* const> arguments) {
     } else if (args.flag("--v2")) {
       options.sbus_v2 = true;
     } else if (const auto chunk = args.value("--chunk", "a number of bytes")) {
-      options.chunk = zelkolink_tools::parse_whole(*chunk, "--chunk", 1, zelkolink::max_chunk);
+      options.chunk = static_cast<std::size_t>(
+          zelkolink_tools::parse_whole(*chunk, "--chunk", 1, zelkolink::max_chunk));
       chunk_given = true;
     } else if (!parse_hid_option(args, options.hid) &&
                !parse_live_option(args, options, port_option_given)) {
