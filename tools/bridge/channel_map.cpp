@@ -25,10 +25,11 @@ uint16_t source_value(const ChannelRule& rule, const SourceValues& values) {
 }
 
 // A linear range: `from` shows as 172 and `to` as 1811, whichever is larger,
-// so a reversed range reverses the travel.
+// so a reversed range reverses the travel. Rounded to the nearest unit, so
+// the middle of a range lands on the centre.
 double linear(double value, double from, double to) {
   if (from == to) return kSbusCentre;
-  return kSbusLow + (value - from) * (kSbusHigh - kSbusLow) / (to - from);
+  return std::round(kSbusLow + (value - from) * (kSbusHigh - kSbusLow) / (to - from));
 }
 
 }  // namespace
@@ -96,7 +97,7 @@ SbusChannels map_channels(const ChannelMap& map, const SourceValues& values) {
         }
       }
     }
-    scaled = std::floor(clamp_sbus(scaled));
+    scaled = clamp_sbus(scaled);
     if (rule.invert) scaled = 2.0 * kSbusCentre - scaled;
     out[k] = clamp_sbus(scaled + rule.trim);
   }
