@@ -63,8 +63,10 @@ TEST(LinkHealth, OtherLimitsMoveTheEdges) {
 
 SourceValues sample_values() {
   SourceValues values;
-  for (uint16_t k = 0; k < zelkolink::channel_count; ++k) values.channels.value[k] = static_cast<uint16_t>(40 * k + 3);
-  for (uint16_t k = 0; k < zelkolink::input_count; ++k) values.inputs.value[k] = static_cast<uint16_t>(1000 + k);
+  for (uint16_t k = 0; k < zelkolink::channel_count; ++k)
+    values.channels.value[k] = static_cast<uint16_t>(40 * k + 3);
+  for (uint16_t k = 0; k < zelkolink::input_count; ++k)
+    values.inputs.value[k] = static_cast<uint16_t>(1000 + k);
   values.channels.value[15] = 3000;  // beyond the standard range
   return values;
 }
@@ -104,10 +106,10 @@ TEST(ChannelMap, RulesScaleInvertTrimAndClamp) {
     made.to = to;
     return made;
   };
-  map[0] = rule(Origin::input, 2, Scaling::raw);                // 1002
-  map[1] = range(5, 0, 1000);                                   // 203 of 0..1000
-  map[2] = range(5, 1000, 0);                                   // reversed range
-  map[3] = rule(Origin::constant, 0, Scaling::standard);        // SBUS units as is
+  map[0] = rule(Origin::input, 2, Scaling::raw);          // 1002
+  map[1] = range(5, 0, 1000);                             // 203 of 0..1000
+  map[2] = range(5, 1000, 0);                             // reversed range
+  map[3] = rule(Origin::constant, 0, Scaling::standard);  // SBUS units as is
   map[3].constant = 1500;
   map[4] = rule(Origin::input, 2, Scaling::raw, true);          // 1984 - 1002
   map[5] = rule(Origin::input, 2, Scaling::raw, false, -2000);  // clamped at 0
@@ -179,7 +181,9 @@ TEST(PortDecoder, TellsWhichPartsARecordCarried) {
     bool inputs;
     bool channels;
   };
-  const Case cases[] = {{0, 19, true, false}, {1, 65, false, true}, {2, 95, true, true},
+  const Case cases[] = {{0, 19, true, false},
+                        {1, 65, false, true},
+                        {2, 95, true, true},
                         {1, 40, false, false},  // too short to carry anything
                         {3, 95, false, false}};
   uint16_t value = 0x0101;

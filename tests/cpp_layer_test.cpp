@@ -270,8 +270,8 @@ TEST_F(PortParserTest, ResetLeavesNoPartOfACutConnection) {
                                                &records.inputs, &records.channels))
           << length << " cut at " << cut;
       EXPECT_TRUE(records == sentinel_records()) << length << " cut at " << cut;
-      EXPECT_TRUE(zelkolink::feed_port_stream(std::span(next).last(1), &records.inputs,
-                                              &records.channels))
+      EXPECT_TRUE(
+          zelkolink::feed_port_stream(std::span(next).last(1), &records.inputs, &records.channels))
           << length << " cut at " << cut;
       EXPECT_TRUE(records == expected) << length << " cut at " << cut;
     }

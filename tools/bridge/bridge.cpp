@@ -39,7 +39,8 @@ double milliseconds_of(nanoseconds duration) {
 class SbusOutput {
  public:
   SbusOutput(const std::string& name, EventLog& events)
-      : name_(name), events_(events),
+      : name_(name),
+        events_(events),
         port_(std::make_unique<SerialPort>(name, zelkolink_tools::kSbusLine)) {}
 
   // Writes the frame when the port is there; false when it is not (or just
@@ -121,7 +122,8 @@ int run_bridge(const Options& options, const ChannelMap& map, std::unique_ptr<So
   std::unique_ptr<std::ofstream> trace;
   if (options.trace) {
     trace = std::make_unique<std::ofstream>(*options.trace);
-    if (!*trace) throw ToolError(zelkolink_tools::kExitCannotOpen, "cannot write " + *options.trace);
+    if (!*trace)
+      throw ToolError(zelkolink_tools::kExitCannotOpen, "cannot write " + *options.trace);
   }
 
   Newest newest;
@@ -196,9 +198,9 @@ int run_bridge(const Options& options, const ChannelMap& map, std::unique_ptr<So
                static_cast<unsigned long long>(newest.snapshot().fresh_frames),
                static_cast<unsigned long long>(pacing.slots_skipped),
                milliseconds_of(pacing.largest_lateness),
-               status != 0             ? "a port vanished"
-               : reason != nullptr     ? (std::string("stopped by ") + reason).c_str()
-                                       : "time is up");
+               status != 0         ? "a port vanished"
+               : reason != nullptr ? (std::string("stopped by ") + reason).c_str()
+                                   : "time is up");
   if (status != 0) std::fprintf(stderr, "zelkolink-bridge: %s\n", failure.c_str());
   std::fflush(stderr);
   return status;

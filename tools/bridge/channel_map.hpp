@@ -41,14 +41,14 @@ enum class Scaling {
 
 struct ChannelRule {
   Origin origin = Origin::channel;
-  unsigned index = 0;                 // input 0..8, channel 0..31, HID value 0..10
-  uint16_t constant = kSbusCentre;    // SBUS units, for Origin::constant
+  unsigned index = 0;               // input 0..8, channel 0..31, HID value 0..10
+  uint16_t constant = kSbusCentre;  // SBUS units, for Origin::constant
   Scaling scaling = Scaling::standard;
-  double from = 0;                    // Scaling::linear: the source value shown as 172
-  double to = 0;                      // ... and the one shown as 1811
-  bool invert = false;                // mirrored about the centre, 992
-  int trim = 0;                       // SBUS units added last
-  std::optional<uint16_t> failsafe;   // nothing: hold the last value
+  double from = 0;                   // Scaling::linear: the source value shown as 172
+  double to = 0;                     // ... and the one shown as 1811
+  bool invert = false;               // mirrored about the centre, 992
+  int trim = 0;                      // SBUS units added last
+  std::optional<uint16_t> failsafe;  // nothing: hold the last value
 };
 
 using ChannelMap = std::array<ChannelRule, zelkolink::sbus_channel_count>;

@@ -19,7 +19,7 @@ constexpr milliseconds kReadWait{20};
 constexpr milliseconds kReopenEvery{500};
 // Significant bits of the game controller's eleven values.
 constexpr std::array<uint8_t, kHidValueCount> kGameControllerBits{16, 16, 16, 12, 12, 12,
-                                                                   12, 12, 4,  16, 8};
+                                                                  12, 12, 4,  16, 8};
 
 // Decodes one report by its length, as zelkolink-dump does: 19 bytes for a
 // game controller, 23 starting FA for a compatible device. False for
@@ -43,8 +43,7 @@ bool decode_report(std::span<const uint8_t> report, SourceValues& values) {
 
 class HidSource final : public Source {
  public:
-  explicit HidSource(const HidTarget& target)
-      : target_(target), device_(open_device()) {}
+  explicit HidSource(const HidTarget& target) : target_(target), device_(open_device()) {}
 
   void run(SourceContext& context) override {
     std::array<uint8_t, 64> report{};

@@ -8,6 +8,8 @@ std::unique_ptr<Source> open_hid_source(const Options& /*options*/) {
   throw zelkolink_tools::ToolError(zelkolink_tools::kExitBadUsage, ZELKOLINK_NO_LIVE_HID);
 }
 
-const char* hid_source_note() { return "                     NOT IN THIS BUILD: " ZELKOLINK_NO_LIVE_HID ".\n"; }
+const char* hid_source_note() {
+  return "                     NOT IN THIS BUILD: " ZELKOLINK_NO_LIVE_HID ".\n";
+}
 
 }  // namespace zelkolink_bridge

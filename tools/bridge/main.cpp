@@ -18,10 +18,10 @@ int run(std::span<const char* const> arguments) {
     std::fputs(help_text(hid_source_note(), map_file_note()).c_str(), stdout);
     return std::fflush(stdout) == 0 ? zelkolink_tools::kExitOk : zelkolink_tools::kExitBadInput;
   }
-  ChannelMap map = options.source == SourceKind::hid ? default_hid_map()
-                                                     : default_port_map(options.raw);
+  ChannelMap map =
+      options.source == SourceKind::hid ? default_hid_map() : default_port_map(options.raw);
   if (options.map_file) map = read_map_file(*options.map_file, map);
-  std::unique_ptr<Source> source = options.source == SourceKind::port ? open_port_source(options)
+  std::unique_ptr<Source> source = options.source == SourceKind::port  ? open_port_source(options)
                                    : options.source == SourceKind::hid ? open_hid_source(options)
                                                                        : open_file_source(options);
   return run_bridge(options, map, std::move(source));

@@ -26,8 +26,8 @@ class MapError {
 
 long whole(const json& value, const std::string& key, long low, long high, const char* what) {
   if (!value.is_number_integer() || value.get<long>() < low || value.get<long>() > high) {
-    throw MapError(key, std::string("expected ") + what + " from " + std::to_string(low) +
-                            " to " + std::to_string(high) + ", not " + value.dump());
+    throw MapError(key, std::string("expected ") + what + " from " + std::to_string(low) + " to " +
+                            std::to_string(high) + ", not " + value.dump());
   }
   return value.get<long>();
 }
@@ -56,8 +56,8 @@ void read_source(const json& value, const std::string& key, ChannelRule& rule) {
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
     if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
         number > kind.high) {
-      throw MapError(key, "\"" + text + "\" needs a number from 0 to " +
-                              std::to_string(kind.high) + " after \"" + name + "\"");
+      throw MapError(key, "\"" + text + "\" needs a number from 0 to " + std::to_string(kind.high) +
+                              " after \"" + name + "\"");
     }
     rule.origin = kind.origin;
     if (kind.origin == Origin::constant) {

@@ -70,7 +70,8 @@ Options parse_options(std::span<const char* const> arguments) {
     } else if (auto lost = args.value("--lost-ms", "a number of milliseconds")) {
       options.lost_ms = static_cast<uint32_t>(parse_whole(*lost, "--lost-ms", 1, 600000));
     } else if (auto failsafe = args.value("--failsafe-ms", "a number of milliseconds")) {
-      options.failsafe_ms = static_cast<uint32_t>(parse_whole(*failsafe, "--failsafe-ms", 1, 600000));
+      options.failsafe_ms =
+          static_cast<uint32_t>(parse_whole(*failsafe, "--failsafe-ms", 1, 600000));
     } else if (auto rate = args.value("--file-rate", "frames a second")) {
       options.file_rate = zelkolink_tools::parse_decimal(*rate, "--file-rate", 0.1, 10000);
     } else if (auto seconds = args.value("--seconds", "a number of seconds")) {
@@ -84,8 +85,9 @@ Options parse_options(std::span<const char* const> arguments) {
     }
   }
   if (sources != 1) {
-    throw usage_error(sources == 0 ? "give a source: --from-port, --from-hid or --from-file"
-                                   : "give one source only: --from-port, --from-hid or --from-file");
+    throw usage_error(sources == 0
+                          ? "give a source: --from-port, --from-hid or --from-file"
+                          : "give one source only: --from-port, --from-hid or --from-file");
   }
   if (options.to_sbus.empty()) throw usage_error("give the SBUS port: --to-sbus PORT");
   if (options.failsafe_ms <= options.lost_ms) {

@@ -21,7 +21,7 @@ using std::chrono::milliseconds;
 using zelkolink_tools::SerialPort;
 using zelkolink_tools::ToolError;
 
-constexpr milliseconds kReadWait{20};     // the longest a stop or an end waits to be seen
+constexpr milliseconds kReadWait{20};  // the longest a stop or an end waits to be seen
 constexpr milliseconds kReopenEvery{500};
 constexpr milliseconds kStopDrain{200};
 constexpr uint8_t kFrameEnd = 0x5F;
@@ -62,7 +62,8 @@ class PortSource final : public Source {
     while (!context.finish && !zelkolink_tools::stop_requested()) {
       if (!port_) {
         if (context.clock.now() < next_attempt || !reopen(options)) {
-          if (context.clock.now() >= next_attempt) next_attempt = context.clock.now() + kReopenEvery;
+          if (context.clock.now() >= next_attempt)
+            next_attempt = context.clock.now() + kReopenEvery;
           std::this_thread::sleep_for(kReadWait);
           continue;
         }
