@@ -419,11 +419,21 @@ def wine_group(tool, args):
             link.unlink(missing_ok=True)
             link.symlink_to(target)
         run = tool.run("--from-port", "COM23", "--to-sbus", "COM24", "--seconds", "4")
+        # Ctrl-C: Wine turns SIGINT into the console's Ctrl-C event.
+        before = len(pty.received())
+        stopped = tool.start("--from-port", "COM23", "--to-sbus", "COM24")
+        check(wait_for(lambda: len(pty.received()) >= before + 20 * FRAME_SIZE, 30),
+              "wine Ctrl-C: no frames")
+        stopped.signal(signal.SIGINT)
+        stopped.finish()
+        check(stopped.status == 0 and "(stopped by " in stopped.stderr,
+              f"wine Ctrl-C: status {stopped.status}, {stopped.stderr!r}")
     finally:
         device.unlink(missing_ok=True)
         sbus.unlink(missing_ok=True)
     check(run.status == 0, f"wine: status {run.status}, {run.stderr!r}")
-    check(wait_for(lambda: sim.saw(STOP_EVENT), 5), "wine: the device got no stop frame")
+    check(wait_for(lambda: sim.events().count(STOP_EVENT) == 2, 5),
+          f"wine: the device did not get two stop frames: {sim.events()}")
     sim.stop()
     check(sim.events()[:1] == ["request 01 00"], f"wine: device events {sim.events()[:3]}")
     frames = Frames(pty)
