@@ -171,9 +171,8 @@ std::vector<uint8_t> upload_frame(uint8_t kind, std::size_t length, uint16_t val
   return frame;
 }
 
-TEST(PortDecoder, TellsWhichPartsARecordCarried) {
-  PortDecoder decoder;
-  decoder.reset();
+TEST(PortBytes, TellWhichPartsARecordCarried) {
+  zelkolink::reset_port_parser();
   SourceValues values;
   struct Case {
     uint8_t kind;
@@ -188,7 +187,7 @@ TEST(PortDecoder, TellsWhichPartsARecordCarried) {
                         {3, 95, false, false}};
   uint16_t value = 0x0101;
   for (const Case& c : cases) {
-    const auto carried = decoder.feed(upload_frame(c.kind, c.length, ++value), values);
+    const auto carried = decode_port_bytes(upload_frame(c.kind, c.length, ++value), values);
     EXPECT_TRUE(carried.frame) << int(c.kind);
     EXPECT_EQ(carried.inputs, c.inputs) << int(c.kind);
     EXPECT_EQ(carried.channels, c.channels) << int(c.kind);
@@ -272,7 +271,7 @@ TEST_F(MapFile, EachErrorNamesItsKeyOrLine) {
     std::vector<const char*> words;
   };
   if (!has_map_files()) {
-    EXPECT_NE(error_for("{}").find("install nlohmann-json3-dev"), std::string::npos);
+    EXPECT_NE(error_for("{}").find("has no --map"), std::string::npos);
     GTEST_SKIP() << "this build has no --map";
   }
   const Case cases[] = {

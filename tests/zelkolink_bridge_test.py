@@ -443,6 +443,10 @@ def wine_group(tool, args):
     print(f"wine: {len(frames.frames)} frames, {matched} matched the record")
     pty.close()
     expect_failure(tool, ["--from-port", "COM25", "--to-sbus", "COM26"], 3, "COM25")
+    expect_failure(tool, ["--from-port", "COM25", "--to-sbus", "COM26", "--map", "m.json"], 2,
+                   "the Windows build has no --map")
+    expect_failure(tool, ["--from-hid", "1:2", "--to-sbus", "COM26"], 2,
+                   "the Windows build has no --from-hid")
 
 
 GROUPS = {"flow": flow_group, "failsafe": failsafe_group, "reconnect": reconnect_group,

@@ -43,7 +43,7 @@ bool decode_report(std::span<const uint8_t> report, SourceValues& values) {
 
 class HidSource final : public Source {
  public:
-  explicit HidSource(const HidTarget& target) : target_(target), device_(open_device()) {}
+  explicit HidSource(HidTarget target) : target_(std::move(target)), device_(open_device()) {}
 
   void run(SourceContext& context) override {
     std::array<uint8_t, 64> report{};
@@ -87,7 +87,7 @@ class HidSource final : public Source {
   }
 
  private:
-  HidDevice open_device() const {
+  [[nodiscard]] HidDevice open_device() const {
     return HidDevice::open(target_.vendor_id, target_.product_id, target_.serial);
   }
 

@@ -2,6 +2,12 @@
 #include "sources.hpp"
 #include "tool_error.hpp"
 
+// The build says why (tools/CMakeLists.txt); this is for tools reading the
+// file without the build's flags.
+#ifndef ZELKOLINK_NO_LIVE_HID
+#  define ZELKOLINK_NO_LIVE_HID "this build has no --from-hid"
+#endif
+
 namespace zelkolink_bridge {
 
 std::unique_ptr<Source> open_hid_source(const Options& /*options*/) {

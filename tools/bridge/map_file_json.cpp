@@ -17,7 +17,7 @@ class MapError {
  public:
   MapError(std::string key, std::string problem)
       : key_(std::move(key)), problem_(std::move(problem)) {}
-  std::string text() const { return key_ + ": " + problem_; }
+  [[nodiscard]] std::string text() const { return key_ + ": " + problem_; }
 
  private:
   std::string key_;
@@ -34,7 +34,7 @@ long whole(const json& value, const std::string& key, long low, long high, const
 
 // "input K", "channel K", "hid K" or "constant V".
 void read_source(const json& value, const std::string& key, ChannelRule& rule) {
-  const char* expected = "expected \"input K\", \"channel K\", \"hid K\" or \"constant V\"";
+  const char* expected = R"(expected "input K", "channel K", "hid K" or "constant V")";
   if (!value.is_string()) throw MapError(key, std::string(expected) + ", not " + value.dump());
   const std::string text = value.get<std::string>();
   const std::size_t space = text.find(' ');
@@ -56,8 +56,10 @@ void read_source(const json& value, const std::string& key, ChannelRule& rule) {
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
     if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
         number > kind.high) {
-      throw MapError(key, "\"" + text + "\" needs a number from 0 to " + std::to_string(kind.high) +
-                              " after \"" + name + "\"");
+      std::string problem = '"' + text;
+      problem += R"(" needs a number from 0 to )" + std::to_string(kind.high);
+      problem += R"( after ")" + name + '"';
+      throw MapError(key, problem);
     }
     rule.origin = kind.origin;
     if (kind.origin == Origin::constant) {
@@ -82,7 +84,7 @@ void read_scale(const json& value, const std::string& key, ChannelRule& rule) {
     rule.from = value[0].get<double>();
     rule.to = value[1].get<double>();
   } else {
-    throw MapError(key, "expected \"std\", \"raw\" or [from, to] with two different numbers, not " +
+    throw MapError(key, R"(expected "std", "raw" or [from, to] with two different numbers, not )" +
                             value.dump());
   }
 }
@@ -90,7 +92,9 @@ void read_scale(const json& value, const std::string& key, ChannelRule& rule) {
 ChannelRule read_rule(const json& entry, const std::string& key, ChannelRule rule) {
   if (!entry.is_object()) throw MapError(key, "expected an object, not " + entry.dump());
   for (const auto& [name, value] : entry.items()) {
-    const std::string at = key + "." + name;
+    std::string at = key;
+    at += '.';
+    at += name;
     if (name == "source") {
       read_source(value, at, rule);
     } else if (name == "scale") {
@@ -118,7 +122,7 @@ ChannelMap read_map(const json& root, ChannelMap map) {
   for (const auto& [name, value] : root.items()) {
     if (name != "channels") throw MapError(name, "unknown key; expected channels");
     if (!value.is_object()) {
-      throw MapError(name, "expected an object keyed by SBUS channel, \"0\" to \"15\"");
+      throw MapError(name, R"(expected an object keyed by SBUS channel, "0" to "15")");
     }
     for (const auto& [channel, entry] : value.items()) {
       const std::string key = "channels." + channel;
@@ -126,7 +130,7 @@ ChannelMap read_map(const json& root, ChannelMap map) {
       const auto [end, error] = std::from_chars(channel.data(), channel.data() + channel.size(), k);
       if (channel.empty() || error != std::errc() || end != channel.data() + channel.size() ||
           k >= map.size()) {
-        throw MapError(key, "expected an SBUS channel from \"0\" to \"15\"");
+        throw MapError(key, R"(expected an SBUS channel from "0" to "15")");
       }
       map[k] = read_rule(entry, key, map[k]);
     }

@@ -1,4 +1,4 @@
-// The port and file sources, and the decoder they share. The HID source
+// The port and file sources, and the port decoding they share. The HID source
 // lives in hid_source.cpp (or hid_source_unavailable.cpp).
 #include "sources.hpp"
 
@@ -87,7 +87,7 @@ class PortSource final : public Source {
       }
       if (got == 0) continue;
       const std::chrono::nanoseconds read_at = context.clock.now();
-      const PortDecoder::Carried carried = decoder_.feed(std::span(buffer).first(got), values_);
+      const Carried carried = decode_port_bytes(std::span(buffer).first(got), values_);
       if (carried.frame) context.newest.publish(values_, is_fresh(carried, context.uses), read_at);
     }
     if (port_) {
@@ -102,7 +102,7 @@ class PortSource final : public Source {
   bool reopen(const Options& options) {
     try {
       port_ = std::make_unique<SerialPort>(options.from, line_);
-      decoder_.reset();
+      zelkolink::reset_port_parser();
       send_request(options);
       return true;
     } catch (const ToolError&) {
@@ -131,7 +131,6 @@ class PortSource final : public Source {
 
   zelkolink_tools::LineSettings line_;
   std::unique_ptr<SerialPort> port_;
-  PortDecoder decoder_;
   SourceValues values_;
 };
 
@@ -155,7 +154,7 @@ class FileSource final : public Source {
       const auto end = std::find(rest.begin(), rest.end(), kFrameEnd);
       const std::size_t size =
           end == rest.end() ? rest.size() : static_cast<std::size_t>(end - rest.begin()) + 1;
-      const PortDecoder::Carried carried = decoder_.feed(rest.first(size), values_);
+      const Carried carried = decode_port_bytes(rest.first(size), values_);
       rest = rest.subspan(size);
       if (!carried.frame) continue;
       std::this_thread::sleep_until(start + period * released++);
@@ -170,13 +169,12 @@ class FileSource final : public Source {
  private:
   std::string name_;
   std::vector<uint8_t> bytes_;
-  PortDecoder decoder_;
   SourceValues values_;
 };
 
 }  // namespace
 
-PortDecoder::Carried PortDecoder::feed(std::span<const uint8_t> bytes, SourceValues& values) {
+Carried decode_port_bytes(std::span<const uint8_t> bytes, SourceValues& values) {
   InputValues inputs;
   ChannelValues channels;
   mark_unwritten(inputs);
@@ -191,9 +189,7 @@ PortDecoder::Carried PortDecoder::feed(std::span<const uint8_t> bytes, SourceVal
   return carried;
 }
 
-void PortDecoder::reset() { zelkolink::reset_port_parser(); }
-
-bool is_fresh(const PortDecoder::Carried& carried, const Uses& uses) {
+bool is_fresh(const Carried& carried, const Uses& uses) {
   if (!uses.inputs && !uses.channels) return carried.frame;  // a map of constants only
   return (uses.inputs && carried.inputs) || (uses.channels && carried.channels);
 }
