@@ -407,6 +407,47 @@ def live_group(tool, args):
     pty.close()
 
 
+def game_controller_values(report):
+    """The eleven values of a 19-byte report, decoded here, with their widths."""
+    word = lambda at: report[at] | report[at + 1] << 8
+    twelve = lambda at: (report[at] | report[at + 1] << 8 | report[at + 2] << 16)
+    values = [word(0), word(2), word(4), twelve(6) & 0xFFF, twelve(6) >> 12,
+              twelve(9) & 0xFFF, twelve(9) >> 12, report[12] | (report[13] & 0x0F) << 8,
+              report[13] >> 4, word(14), report[16]]
+    return values, [16, 16, 16, 12, 12, 12, 12, 12, 4, 16, 8]
+
+
+def hid_group(tool, args):
+    """--from-hid with a stand-in for hidapi: a game controller's report
+    drives the channels over each value's width; when it vanishes the
+    failsafe follows and the bridge opens it again."""
+    report = bytes([0x00, 0x00, 0xFF, 0xFF, 0x00, 0x80, 0xFF, 0x0F, 0x00, 0x00, 0x08, 0x40,
+                    0x34, 0xF2, 0x10, 0x27, 0x80, 0x00, 0x00])
+    values, bits = game_controller_values(report)
+    expected = tuple([int(172 + v * 1639 / (2 ** b - 1) + 0.5) for v, b in zip(values, bits)]
+                     + [992] * 5)
+    script = tool.file("hid.script", "device\t046d\tc216\tSER1\tMaker\tPad\t/fake/hidraw0\n"
+                       f"report\t{report.hex(' ')}\nvanish\n")
+    env = dict(os.environ, LD_PRELOAD=args.fake_hidapi, ZELKOLINK_FAKE_HID=script)
+    pty = Pty()
+    run = tool.start("--from-hid", "046d:c216", "--to-sbus", pty.path, "--seconds", "1.5", env=env)
+    run.finish()
+    check(run.status == 0, f"--from-hid: status {run.status}, {run.stderr!r}")
+    frames = Frames(pty)
+    flowing = {unpacked(frame) for _, frame in frames.frames if frame[23] == 0}
+    check(flowing == {expected}, f"--from-hid: channels {flowing}, expected {expected}")
+    lines = events(run)
+    # The report and the loss come at once: either line may be first.
+    check(set(lines[:2]) == {"ok", "source lost: HID device 046d:c216 at /fake/hidraw0 went "
+                                   "away: it hung up"} and "failsafe" in lines and
+          any(line.startswith("source back after 0.5 s") for line in lines),
+          f"--from-hid: state lines {lines}")
+    check(frames.flags()[-1] == LOST | FAILSAFE, "--from-hid: no failsafe once the reports stop")
+    pty.close()
+    expect_failure(tool, ["--from-hid", "1234:5678", "--to-sbus", "/dev/null"], 3, "1234:5678",
+                   env=env)
+
+
 def wine_group(tool, args):
     """The Windows build, from COM23 (the simulator) to COM24 (a
     pseudo-terminal)."""
@@ -450,9 +491,10 @@ def wine_group(tool, args):
 
 
 GROUPS = {"flow": flow_group, "failsafe": failsafe_group, "reconnect": reconnect_group,
-          "cut": cut_group, "stop": stop_group, "map": map_group, "file": file_group, "live": live_group,
+          "cut": cut_group, "stop": stop_group, "map": map_group, "file": file_group, "live": live_group, "hid": hid_group,
           "wine": wine_group}
 
 if __name__ == "__main__":
     sys.exit(main(__doc__, GROUPS, "zelkolink-bridge",
-                  lambda parser: parser.add_argument("--sim", required=True)))
+                  lambda parser: (parser.add_argument("--sim", required=True),
+                                  parser.add_argument("--fake-hidapi", default=""))))
