@@ -242,6 +242,35 @@ def reconnect_group(tool, args):
     print(f"reconnect: {lines}")
 
 
+def sbus_reconnect_group(tool, args):
+    """The SBUS port vanishes: the bridge goes on, reopens it every 500 ms,
+    and frames reach the new port once it is back."""
+    sim, link = Simulator(args.sim, tool.work, "sbus"), tool.work / "sbus"
+    first = Pty()
+    link.symlink_to(first.path)
+    run = tool.start("--from-port", sim.path, "--to-sbus", str(link))
+    try:
+        check(wait_for(lambda: 0 in Frames(first).flags()), "no frames on the first port")
+        first.close()
+        link.unlink()
+        time.sleep(0.7)
+        second = Pty()
+        link.symlink_to(second.path)
+        check(wait_for(lambda: 0 in Frames(second).flags(), 5), "no frames on the port once back")
+    finally:
+        run.signal(signal.SIGINT)
+        run.finish()
+    check(run.status == 0, f"status {run.status}, {run.stderr!r}")
+    lines = events(run)
+    check(len(lines) == 3 and lines[0] == "ok" and lines[1].startswith("SBUS port lost: ") and
+          lines[2] == "SBUS port back", f"state lines {lines}")
+    check(wait_for(lambda: sim.saw(STOP_EVENT), 5), "the device got no stop frame")
+    sim.stop()
+    check_frames_match("after the SBUS port came back", Frames(second), upload_records(sim.record),
+                       standard)
+    second.close()
+
+
 def kind2_frame(channels):
     record = bytes([2]) + bytes(30) + struct.pack("<32H", *channels)
     return bytes([0xFA, 0xA5, len(record), 0]) + record + b"\x5F"
@@ -491,7 +520,7 @@ def wine_group(tool, args):
 
 
 GROUPS = {"flow": flow_group, "failsafe": failsafe_group, "reconnect": reconnect_group,
-          "cut": cut_group, "stop": stop_group, "map": map_group, "file": file_group, "live": live_group, "hid": hid_group,
+          "cut": cut_group, "sbus_reconnect": sbus_reconnect_group, "stop": stop_group, "map": map_group, "file": file_group, "live": live_group, "hid": hid_group,
           "wine": wine_group}
 
 if __name__ == "__main__":

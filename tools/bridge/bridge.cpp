@@ -107,6 +107,38 @@ void print_status(EventLog& events, const StatusWindow& window, nanoseconds now,
   events.line(text);
 }
 
+// The source's thread. It ends when `finish` is set, and is joined on every
+// way out of the run; what the source throws ends the run with its status.
+class ReaderThread {
+ public:
+  ReaderThread(Source& source, SourceContext& context)
+      : context_(context), thread_([&source, &context] {
+          try {
+            source.run(context);
+          } catch (const ToolError& error) {
+            context.exit_message = error.what();
+            context.exit_status = error.exit_status();
+          } catch (const std::exception& error) {
+            context.exit_message = error.what();
+            context.exit_status = zelkolink_tools::kExitBadInput;
+          }
+        }) {}
+  ~ReaderThread() { join(); }
+  ReaderThread(const ReaderThread&) = delete;
+  ReaderThread& operator=(const ReaderThread&) = delete;
+  ReaderThread(ReaderThread&&) = delete;
+  ReaderThread& operator=(ReaderThread&&) = delete;
+
+  void join() {
+    context_.finish = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  SourceContext& context_;
+  std::thread thread_;
+};
+
 // The loop's view of time and --seconds.
 bool time_is_up(const Options& options, nanoseconds now) {
   return options.seconds && now >= *options.seconds;
@@ -129,7 +161,7 @@ int run_bridge(const Options& options, const ChannelMap& map, std::unique_ptr<So
   Newest newest;
   std::atomic<bool> finish{false};
   SourceContext context{options, uses(map), newest, events, clock, finish, {}, {}};
-  std::thread reader([&] { source->run(context); });
+  ReaderThread reader(*source, context);
 
   const HealthLimits limits{milliseconds(options.lost_ms), milliseconds(options.failsafe_ms)};
   zelkolink_tools::Pacer pacer(milliseconds(options.interval_ms));
@@ -198,7 +230,8 @@ int run_bridge(const Options& options, const ChannelMap& map, std::unique_ptr<So
                static_cast<unsigned long long>(newest.snapshot().fresh_frames),
                static_cast<unsigned long long>(pacing.slots_skipped),
                milliseconds_of(pacing.largest_lateness),
-               status != 0         ? "a port vanished"
+               status == zelkolink_tools::kExitVanished ? "a port vanished"
+               : status != 0                            ? "failed"
                : reason != nullptr ? (std::string("stopped by ") + reason).c_str()
                                    : "time is up");
   if (status != 0) std::fprintf(stderr, "zelkolink-bridge: %s\n", failure.c_str());

@@ -108,7 +108,7 @@ deadlines, each carrying the newest values; when the source goes quiet or
 away it behaves as a receiver does: the frame-lost flag after --lost-ms,
 then failsafe after --failsafe-ms, and SBUS never stops while it runs.
 
-Source (exactly one):
+Source:
   --from-port PORT   the device's port (8N1). Sends the upload request and
                      decodes its upload records. When the port vanishes the
                      bridge reopens it every 500 ms, empties the parser and
@@ -130,7 +130,7 @@ Output:
   --interval-ms N    time between SBUS frames, 4..1000 (default 14).
   --sbus2            end bytes of SBUS2 (04, 14, 24, 34) instead of 00.
 
-Mapping (SBUS channels 0..15):
+Mapping:
   (default)          SBUS channel k takes device channel k as a standard
                      value (convert_std_sbus_data: 0..1200 gives 0..2047);
                      from a HID device, SBUS channel k takes HID value k over
@@ -157,9 +157,10 @@ Failsafe:
   --failsafe-ms N    no fresh values for N ms: frames carry both flags
                      (0x0C) and channels take their failsafe values
                      (default 1000; longer than --lost-ms).
-  Before the first record, frames carry the failsafe flag alone (0x08) and
-  each channel's failsafe value, or 992. A record counts as fresh only when
-  it carries values the map uses (the default map: kinds 1 and 2).
+
+Before the first record, frames carry the failsafe flag alone (0x08) and
+each channel's failsafe value, or 992. A record counts as fresh only when it
+carries values the map uses (the default map: kinds 1 and 2).
 
 Device link:
   --baud N           the device port's rate (default 115200).

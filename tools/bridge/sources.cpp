@@ -55,40 +55,35 @@ class PortSource final : public Source {
 
   void run(SourceContext& context) override {
     const Options& options = context.options;
-    send_request(options);
-    std::chrono::nanoseconds lost_at{};
-    std::chrono::nanoseconds next_attempt{};
     std::array<uint8_t, zelkolink::max_chunk> buffer{};
+    bool request_due = true;
     while (!context.finish && !zelkolink_tools::stop_requested()) {
-      if (!port_) {
-        if (context.clock.now() < next_attempt || !reopen(options)) {
-          if (context.clock.now() >= next_attempt)
-            next_attempt = context.clock.now() + kReopenEvery;
-          std::this_thread::sleep_for(kReadWait);
-          continue;
-        }
-        context.events.line("source back after " + seconds_text(context.clock.now() - lost_at));
+      if (!port_ && !reopen(context)) {
+        std::this_thread::sleep_for(kReadWait);
+        continue;
       }
-      std::size_t got = 0;
       try {
-        got = port_->read(buffer, kReadWait);
+        if (request_due) send_request(options);
+        request_due = false;
+        const std::size_t got = port_->read(buffer, kReadWait);
+        if (got == 0) continue;
+        const std::chrono::nanoseconds read_at = context.clock.now();
+        const Carried carried = decode_port_bytes(std::span(buffer).first(got), values_);
+        if (carried.frame)
+          context.newest.publish(values_, is_fresh(carried, context.uses), read_at);
       } catch (const ToolError& error) {
         port_->close();
         port_.reset();
+        request_due = true;
         if (options.exit_on_loss) {
           context.exit_message = error.what();
           context.exit_status = error.exit_status();
           return;
         }
-        lost_at = context.clock.now();
-        next_attempt = lost_at + kReopenEvery;
+        lost_at_ = context.clock.now();
+        next_attempt_ = lost_at_ + kReopenEvery;
         context.events.line(std::string("source lost: ") + error.what());
-        continue;
       }
-      if (got == 0) continue;
-      const std::chrono::nanoseconds read_at = context.clock.now();
-      const Carried carried = decode_port_bytes(std::span(buffer).first(got), values_);
-      if (carried.frame) context.newest.publish(values_, is_fresh(carried, context.uses), read_at);
     }
     if (port_) {
       send_stop();
@@ -97,18 +92,21 @@ class PortSource final : public Source {
   }
 
  private:
-  // A new connection: the old one's pending bytes go before the new ones
-  // arrive, then the request goes out again.
-  bool reopen(const Options& options) {
+  // Every 500 ms while the port is gone. A new connection's bytes must not
+  // join what the old one left pending in the parser, so it is emptied
+  // first; the request goes out again before the first read.
+  bool reopen(SourceContext& context) {
+    const std::chrono::nanoseconds now = context.clock.now();
+    if (now < next_attempt_) return false;
     try {
-      port_ = std::make_unique<SerialPort>(options.from, line_);
-      zelkolink::reset_port_parser();
-      send_request(options);
-      return true;
+      port_ = std::make_unique<SerialPort>(context.options.from, line_);
     } catch (const ToolError&) {
-      port_.reset();
+      next_attempt_ = now + kReopenEvery;
       return false;
     }
+    zelkolink::reset_port_parser();
+    context.events.line("source back after " + seconds_text(now - lost_at_));
+    return true;
   }
 
   void send_request(const Options& options) {
@@ -132,6 +130,8 @@ class PortSource final : public Source {
   zelkolink_tools::LineSettings line_;
   std::unique_ptr<SerialPort> port_;
   SourceValues values_;
+  std::chrono::nanoseconds lost_at_{};
+  std::chrono::nanoseconds next_attempt_{};
 };
 
 class FileSource final : public Source {
