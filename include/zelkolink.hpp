@@ -5,8 +5,8 @@
  * of zelkolink.h, so the library's exports stay exactly those eight. Nothing
  * here allocates, throws or keeps state of its own; the state rules of the C
  * functions apply unchanged (see zelkolink.h):
- *   - parse_port_data and feed_port_stream drive the library's process-wide
- *     reassembly buffer. NOT thread-safe: serialise their calls, and parse
+ *   - parse_port_data, feed_port_stream and reset_port_parser drive the
+ *     library's process-wide reassembly buffer. NOT thread-safe: serialise their calls, and parse
  *     one port stream per process.
  *   - encode_sbus_data_v2 advances the library's process-wide, atomic end
  *     byte counter.
@@ -21,6 +21,7 @@
  *     is never cut down to the 8-bit length of the C functions.
  *   - feed_port_stream: hands a port read of any length to the parser in
  *     pieces the C function accepts.
+ *   - reset_port_parser: empties the parser when a new connection starts.
  * The parse functions return bool instead of ZelkoLinkBool.
  */
 #ifndef ZELKOLINK_HPP
@@ -127,6 +128,23 @@ inline bool feed_port_stream(std::span<const uint8_t> bytes, InputValues* inputs
 inline bool parse_port_data(std::span<const uint8_t> chunk, InputValues* inputs,
                             ChannelValues* channels) noexcept {
   return feed_port_stream(chunk, inputs, channels);
+}
+
+/* Empties the parser, for a new connection: call it after reopening the port
+ * (a replugged device, a restarted simulator) and before feeding the new
+ * connection's first bytes. Without it, a frame cut short when the old
+ * connection ended stays pending and takes the new connection's first bytes
+ * as the rest of its payload, which can decode a record mixing the two.
+ * The C functions have no reset, so this feeds 500 zero bytes, in two calls
+ * of 250: a pending frame is at most 499 bytes long (the parser never keeps a
+ * longer one), so the zeros always reach the place of its end byte, find a
+ * zero there and drop the frame; holding no start byte, they leave nothing
+ * pending themselves. No record is decoded, so no value changes.
+ * NOT thread-safe: uses the parser's process-wide reassembly buffer. */
+inline void reset_port_parser() noexcept {
+  static constexpr uint8_t zeros[250] = {};
+  ::parse_port_data(zeros, sizeof zeros, nullptr, nullptr);
+  ::parse_port_data(zeros, sizeof zeros, nullptr, nullptr);
 }
 
 /* ------------------------------------------------------------- HID reports

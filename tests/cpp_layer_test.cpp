@@ -244,5 +244,39 @@ TEST_F(PortParserTest, ChunkOverloadNeverDropsBytesPast255) {
   EXPECT_FALSE(zelkolink::parse_port_data(std::span<const uint8_t>{}, nullptr, nullptr));
 }
 
+// A connection cut anywhere in a frame (of any length the parser keeps, its
+// payload full of start bytes), then a reset and a new connection's frame:
+// exactly the new frame's values, and nothing decoded by the reset itself.
+TEST_F(PortParserTest, ResetLeavesNoPartOfACutConnection) {
+  std::mt19937 rng(36);
+  const Bytes next = upload_frame(rng, 2);
+  const Records expected = [&] {
+    drain_parser();
+    Records records = sentinel_records();
+    zelkolink::feed_port_stream(next, &records.inputs, &records.channels);
+    return records;
+  }();
+  for (const size_t length : {size_t{0}, size_t{3}, size_t{95}, size_t{250}, size_t{495}}) {
+    Bytes old{kStart, static_cast<uint8_t>(length % 2 ? kUploadData : 0x11),
+              static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
+    for (size_t k = 0; k < length; ++k) old.push_back(rng() % 3 ? kStart : uint8_t(rng()));
+    old.push_back(kEnd);
+    for (size_t cut = 0; cut < old.size(); ++cut) {
+      drain_parser();
+      zelkolink::feed_port_stream(std::span(old).first(cut), nullptr, nullptr);
+      Records records = sentinel_records();
+      zelkolink::reset_port_parser();
+      EXPECT_FALSE(zelkolink::feed_port_stream(std::span(next).first(next.size() - 1),
+                                               &records.inputs, &records.channels))
+          << length << " cut at " << cut;
+      EXPECT_TRUE(records == sentinel_records()) << length << " cut at " << cut;
+      EXPECT_TRUE(
+          zelkolink::feed_port_stream(std::span(next).last(1), &records.inputs, &records.channels))
+          << length << " cut at " << cut;
+      EXPECT_TRUE(records == expected) << length << " cut at " << cut;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zelkolink_test

@@ -132,6 +132,25 @@ namespace ZelkoLink
             return Feed(data, 0, data.Length);
         }
 
+        /// <summary>Empties the parser for a new connection. Call it after
+        /// reopening the port (a replugged device, a restarted link) and before
+        /// feeding the new connection's first bytes: a frame cut short when the
+        /// old connection ended would otherwise take the new bytes as the rest
+        /// of its payload and could decode values mixing the two.
+        /// <see cref="Inputs"/> and <see cref="Channels"/> keep their values.
+        /// The native parser has no reset; this feeds it 500 zero bytes in two
+        /// pieces, which reach the end byte's place of any pending frame (at
+        /// most 499 bytes), drop it, and leave nothing pending.</summary>
+        public static void Reset()
+        {
+            lock (Gate)
+            {
+                var zeros = new byte[250];
+                Native.ParsePortData(zeros, 250, null, null);
+                Native.ParsePortData(zeros, 250, null, null);
+            }
+        }
+
         /// <summary>A copy of the nine input values: each position holds the
         /// value of the last upload record that carried it (kinds 0 and 2);
         /// zero until then.</summary>

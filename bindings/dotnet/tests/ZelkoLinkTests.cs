@@ -162,6 +162,37 @@ internal static class ZelkoLinkTests
     // Threads feed frames that straddle a 255-byte piece boundary, each with
     // values of its own. Interleaved pieces would break frames; with the lock
     // every feed completes its frame and the records stay one frame's values.
+    // A connection cut at every point of a frame full of start bytes, a
+    // reset, and the next connection's frame: exactly its values.
+    private static void ResetAfterACut()
+    {
+        foreach (var length in new[] { 0, 3, 95, 495 })
+        {
+            var old = new byte[length + 5];
+            old[0] = 0xFA;
+            old[1] = 0xA5;
+            old[2] = (byte)length;
+            old[3] = (byte)(length >> 8);
+            for (var i = 0; i < length; i++)
+            {
+                old[4 + i] = (byte)(i % 2 == 0 ? 0xFA : 0x07);
+            }
+            old[length + 4] = 0x5F;
+            for (var cut = 0; cut < old.Length; cut++)
+            {
+                PortParser.Reset();
+                PortParser.Feed(Kind2Frame(0x0101));
+                PortParser.Feed(old, 0, cut);
+                PortParser.Reset();
+                var what = "length " + length + " cut at " + cut;
+                Check(PortParser.Inputs[0] == 0x0101, what + ": the reset decoded nothing");
+                Check(PortParser.Feed(Kind2Frame(0x0456)), what + ": the next frame completes");
+                Check(Same(PortParser.Inputs, Repeat(0x0456, 9)) && Same(PortParser.Channels, Repeat(0x0456, 32)),
+                      what + ": exactly the next frame's values");
+            }
+        }
+    }
+
     private static void ConcurrentFeeds()
     {
         const int threads = 4;
@@ -280,6 +311,7 @@ internal static class ZelkoLinkTests
         Frames();
         Feeds(File.ReadAllBytes(arguments[0]));
         ConcurrentFeeds();
+        ResetAfterACut();
         Reports();
         SbusFrames();
         Console.WriteLine((checks - failures) + " passed, " + failures + " failed");

@@ -119,3 +119,20 @@ def test_concurrent_feeds_stay_whole():
     assert failed == [0] * threads
     inputs, channels = zelkolink.port_parser.inputs, zelkolink.port_parser.channels
     assert len(set(inputs + channels)) == 1 and inputs[0] in {0x100, 0x200, 0x300, 0x400}
+
+
+@pytest.mark.parametrize("length", [0, 3, 95, 495])
+def test_reset_leaves_nothing_of_a_cut_connection(length):
+    """A connection cut at every point of a frame full of start bytes, a
+    reset, and the next connection's frame: exactly its values."""
+    payload = bytes([0xFA, 0x07] * length)[:length]
+    old = bytes([0xFA, 0xA5]) + struct.pack("<H", length) + payload + bytes([0x5F])
+    for cut in range(len(old)):
+        zelkolink.port_parser.reset()
+        zelkolink.port_parser.feed(kind2_frame(0x0101))  # known records to start from
+        zelkolink.port_parser.feed(old[:cut])
+        zelkolink.port_parser.reset()
+        assert zelkolink.port_parser.inputs == (0x0101,) * 9
+        assert zelkolink.port_parser.feed(kind2_frame(0x0456)), f"cut at {cut}"
+        assert zelkolink.port_parser.inputs == (0x0456,) * 9, f"cut at {cut}"
+        assert zelkolink.port_parser.channels == (0x0456,) * 32, f"cut at {cut}"

@@ -71,6 +71,23 @@ class PortParser:
                     completed = True
         return completed
 
+    def reset(self) -> None:
+        """Empties the parser for a new connection. Call it after reopening
+        the port (a replugged device, a restarted link) and before feeding
+        the new connection's first bytes: a frame cut short when the old
+        connection ended would otherwise take the new bytes as the rest of its
+        payload and could decode values mixing the two. ``inputs`` and
+        ``channels`` keep their values.
+
+        The native parser has no reset; this feeds it 500 zero bytes in two
+        pieces. A pending frame is at most 499 bytes, so the zeros reach the
+        place of its end byte and it is dropped for a wrong one; holding no
+        start byte, the zeros leave nothing pending themselves."""
+        zeros = (ctypes.c_uint8 * 250)()
+        with self._lock:
+            for _ in range(2):
+                _native.library.parse_port_data(zeros, 250, None, None)
+
     @property
     def inputs(self) -> Tuple[int, ...]:
         """The nine input values: each position holds the value of the last
