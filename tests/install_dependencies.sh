@@ -41,6 +41,8 @@ command -v git >/dev/null || missing+=(git)
 for package in wasi-libc libclang-rt-14-dev-wasm32 chromium nlohmann-json3-dev; do
   dpkg -s "${package}" >/dev/null 2>&1 || missing+=("${package}")
 done
+# The C++ headers of the WebAssembly build.
+[ -d /usr/lib/llvm-14/include/wasm32-wasi/c++/v1 ] || missing+=(libc++-14-dev-wasm32)
 
 # 32-bit Wine runs the 32-bit DLL's tests, on kernels that run 32-bit
 # programs at all; without it those tests are registered disabled.

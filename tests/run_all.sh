@@ -16,6 +16,14 @@ for preset in linux windows-x64 windows-x86 sanitize; do
   ctest --preset "${preset}"
 done
 
+# The WebAssembly module and the npm package, after linux: their tests
+# compare with the native tools it built and run the Node.js example
+# against its simulator.
+echo "=== wasm"
+cmake --preset wasm -DZELKOLINK_REQUIRE_ALL=ON
+cmake --build --preset wasm
+ctest --preset wasm
+
 echo "=== release"
 tests/release/check_release.sh
 
@@ -30,4 +38,4 @@ cmake --build --preset fuzz
 fuzz/run_fuzzers.sh build/fuzz "${ZELKOLINK_FUZZ_SECONDS:-30}"
 
 # Any failure above has already stopped the run.
-echo "stages: 7 passed, 0 failed (linux, windows-x64, windows-x86, sanitize, release, lint, fuzz)"
+echo "stages: 8 passed, 0 failed (linux, windows-x64, windows-x86, sanitize, wasm, release, lint, fuzz)"
