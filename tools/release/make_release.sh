@@ -4,6 +4,7 @@
 #   libzelkolink1_, libzelkolink-dev_, zelkolink-tools_<version>-1_<arch>.deb
 #   zelkolink-<version>.tar.gz, the committed tree as git archive gives it
 #   the Python wheels, when bindings/python/build_wheels.py is there
+#   zelkolink-web-<version>.zip, the live page, from the wasm preset
 #   SHA256SUMS
 # The version is the project's own (CMake's project() call). Offline and
 # reproducible: every time stamp is the last commit's (SOURCE_DATE_EPOCH), so
@@ -86,6 +87,13 @@ if [ -f bindings/python/build_wheels.py ]; then
 else
   echo "make_release.sh: no bindings/python/build_wheels.py, so no Python wheels" >&2
 fi
+
+# The live page: the wasm preset's site folder, the package's module inside.
+if [ ! -f build/wasm/CMakeCache.txt ]; then
+  cmake --preset wasm >/dev/null
+fi
+cmake --build build/wasm --target zelkolink_web
+tools/release/web_zip.sh build/wasm/web "${version}" dist
 
 sums=$(cd dist && find . -type f -printf '%P\n' | sort | xargs sha256sum)
 echo "${sums}" >dist/SHA256SUMS
