@@ -246,12 +246,14 @@ describe('the live page in chromium', { skip }, () => {
     await page.click('#connect-port');
     await statusIs(page, 'connected');
     await waitForFrames(page, ports);
+    await page.$eval('[data-chart="ch5"]', (box) => box.click());
     const samples = [];
     for (let k = 0; k < 5; k++) {
       await new Promise((resolve) => setTimeout(resolve, 1000));
       samples.push(await page.evaluate(() => [Number(document.querySelector('#fps').textContent),
         Number(document.querySelector('#render-fps').textContent)]));
     }
+    await (await page.$('#device-panel')).screenshot({ path: path.join(shots, 'device-panel.png') });
     const third = ports.last();
     ports.finish(third, { lost: 'The device has been lost.' });
     await statusIs(page, 'lost');
@@ -261,9 +263,7 @@ describe('the live page in chromium', { skip }, () => {
     figures.push(`web: at --rate 1000 the page counted ${mean(0)} frames/s and rendered ${mean(1)} frames/s `
       + `(means of ${samples.length} one-second readings; chunks up to ${Math.max(...third.chunks)} bytes)`);
 
-    await page.$eval('[data-chart="ch5"]', (box) => box.click());
     await page.screenshot({ path: path.join(shots, 'page.png'), fullPage: true });
-    await (await page.$('#device-panel')).screenshot({ path: path.join(shots, 'device-panel.png') });
     assert.deepEqual(errors, []);
     await page.close();
   });
@@ -337,6 +337,7 @@ describe('the live page in chromium', { skip }, () => {
     await new Promise((resolve) => setTimeout(resolve, 500));
     const interval = await page.$eval('#sbus-interval', (e) => e.textContent);
     const lateness = await page.$eval('#sbus-lateness', (e) => e.textContent);
+    await (await page.$('#sbus-panel')).screenshot({ path: path.join(shots, 'sbus-panel.png') });
     await page.click('#sbus-stop');
     await statusIs(page, 'stopped', '#sbus-status');
     assert.ok(port.closed, 'the port is closed after stop');
@@ -365,7 +366,6 @@ describe('the live page in chromium', { skip }, () => {
     figures.push(`web: SBUS in the browser: ${sent} frames; the page measured mean interval ${interval}, `
       + `latest send ${lateness} after its deadline; seen by the test: mean ${((times.at(-1) - times[0]) / (sent - 1)).toFixed(2)} ms, `
       + `largest gap ${Math.max(...gaps).toFixed(1)} ms`);
-    await (await page.$('#sbus-panel')).screenshot({ path: path.join(shots, 'sbus-panel.png') });
     assert.deepEqual(errors, []);
     await page.close();
   });
