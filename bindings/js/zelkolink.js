@@ -166,23 +166,33 @@ export function stopFrame() {
 /** A stream parser with a reassembly buffer of its own. */
 export class PortParser {
   #library = new Library();
+  // What every feed needs, looked up once.
+  #heap = this.#library.heap;
+  #parse = this.#library.exports.parse_port_data;
+  #data = this.#library.base + DATA;
+  #inputs = this.#library.base + INPUTS;
+  #channels = this.#library.base + CHANNELS;
 
   /**
    * Feeds bytes received from the port, any number, cut anywhere. Returns
    * true when at least one upload frame completed during the call.
    */
   feed(bytes) {
-    const data = toBytes(bytes, 'bytes');
-    const library = this.#library;
-    const { heap, base } = library;
-    const parse = library.exports.parse_port_data;
+    const data = bytes instanceof Uint8Array ? bytes : toBytes(bytes, 'bytes');
+    const length = data.length;
+    if (length <= MAX_CHUNK) {
+      // One read of a serial port is usually this: one copy, one call.
+      if (length === 0) return false;
+      this.#heap.set(data, this.#data);
+      return this.#parse(this.#data, length, this.#inputs, this.#channels) !== 0;
+    }
     let completed = 0;
-    for (let start = 0; start < data.length; start += DATA_SIZE) {
-      const end = Math.min(start + DATA_SIZE, data.length);
-      heap.set(start === 0 && end === data.length ? data : data.subarray(start, end), base + DATA);
+    for (let start = 0; start < length; start += DATA_SIZE) {
+      const end = Math.min(start + DATA_SIZE, length);
+      this.#heap.set(start === 0 && end === length ? data : data.subarray(start, end), this.#data);
       for (let at = start; at < end; at += MAX_CHUNK) {
-        completed |= parse(base + DATA + at - start, Math.min(MAX_CHUNK, end - at),
-          base + INPUTS, base + CHANNELS);
+        completed |= this.#parse(this.#data + at - start, Math.min(MAX_CHUNK, end - at),
+          this.#inputs, this.#channels);
       }
     }
     return completed !== 0;

@@ -65,7 +65,7 @@ const port = new SerialPort({ path: options.path, baudRate: options.baud, autoOp
 port.open((error) => {
   if (error) {
     const busy = /lock|busy|access denied/i.test(error.message);
-    fail(`${options.path}: ${error.message.replace(/^Error: /, '')}`, busy ? 4 : 3);
+    fail(`${options.path}: ${error.message.replace(/^Error:? /, '')}`, busy ? 4 : 3);
   }
   if (!options.json) {
     const names = ['time', 'offset'];

@@ -4,6 +4,7 @@
 #   libzelkolink1_, libzelkolink-dev_, zelkolink-tools_<version>-1_<arch>.deb
 #   zelkolink-<version>.tar.gz, the committed tree as git archive gives it
 #   the Python wheels, when bindings/python/build_wheels.py is there
+#   zelkolink-<version>.tgz, the npm package (npm pack)
 #   zelkolink-web-<version>.zip, the live page, from the wasm preset
 #   SHA256SUMS
 # The version is the project's own (CMake's project() call). Offline and
@@ -88,10 +89,20 @@ else
   echo "make_release.sh: no bindings/python/build_wheels.py, so no Python wheels" >&2
 fi
 
-# The live page: the wasm preset's site folder, the package's module inside.
+# The npm package: the wasm preset's staged folder, packed. npm pack gives
+# every entry the same fixed time stamp, so the tarball is reproducible.
 if [ ! -f build/wasm/CMakeCache.txt ]; then
   cmake --preset wasm >/dev/null
 fi
+cmake --build build/wasm --target zelkolink_js_package
+(cd build/wasm/js-package && npm pack --silent --pack-destination "${OLDPWD}/dist" >/dev/null)
+if [ ! -f "dist/zelkolink-${version}.tgz" ]; then
+  echo "make_release.sh: npm pack made no dist/zelkolink-${version}.tgz: is bindings/js/package.json's version ${version}?" >&2
+  exit 1
+fi
+echo "dist/zelkolink-${version}.tgz"
+
+# The live page: the same preset's site folder, the package's module inside.
 cmake --build build/wasm --target zelkolink_web
 tools/release/web_zip.sh build/wasm/web "${version}" dist
 
