@@ -63,20 +63,25 @@ function ingest(parser, chunk) {
 async function connect() {
   const request = parseRequest($('#request').value);
   const baudRate = Number($('#baud').value);
-  if (!request) return setStatus('idle', 'The request is two hex bytes, such as 01,00.');
-  if (!Number.isInteger(baudRate) || baudRate <= 0) return setStatus('idle', 'The baud rate is a whole number.');
-  if (link) return undefined;
+  if (link) return;
+  if (!request) {
+    setStatus('idle', 'The request is two hex bytes, such as 01,00.');
+    return;
+  }
   stopDemo();
+  view.connect.disabled = true; // one port picker at a time
   let port;
   try {
     port = await navigator.serial.requestPort();
   } catch (error) {
-    return setStatus('idle', error.name === 'NotFoundError' ? 'No port was chosen.' : error.message);
+    setStatus('idle', error.name === 'NotFoundError' ? 'No port was chosen.' : error.message);
+    return;
   }
   try {
     await port.open({ baudRate, dataBits: 8, parity: 'none', stopBits: 1 });
   } catch (error) {
-    return setStatus('idle', `The port did not open: ${error.message}`);
+    setStatus('idle', `The port did not open: ${error.message}`);
+    return;
   }
   // A fresh parser for every connection: no frame mixes two connections.
   const current = { port, parser: new PortParser(), closing: false };
@@ -93,7 +98,6 @@ async function connect() {
   } catch (error) {
     await lose(current, `Writing the request failed: ${error.message}`);
   }
-  return undefined;
 }
 
 // Reads until the port fails or the read is cancelled. Returns why the
