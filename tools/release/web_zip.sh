@@ -15,7 +15,7 @@ fi
 stage=$(mktemp -d)
 trap 'rm -rf "${stage}"' EXIT
 cp -R "${site}/." "${stage}/"
-chmod -R u=rwX,go=rX "${stage}"
+find "${stage}" -type d -exec chmod 755 {} + -o -type f -exec chmod 644 {} +
 find "${stage}" -exec touch -h -d "@${SOURCE_DATE_EPOCH}" {} +
 zip_path=$(realpath "${out}")/zelkolink-web-${version}.zip
 rm -f "${zip_path}"
