@@ -20,7 +20,8 @@ done
 
 # The WebAssembly module and the npm package, after linux: their tests
 # compare with the native tools it built and run the Node.js example
-# against its simulator.
+# against its simulator. The live page's browser test runs here too, in
+# chromium against the same simulator.
 echo "=== wasm"
 cmake --preset wasm -DZELKOLINK_REQUIRE_ALL=ON
 cmake --build --preset wasm

@@ -32,7 +32,7 @@ arch=$(dpkg-architecture -qDEB_HOST_ARCH)
   printf '%s\n' SHA256SUMS "ZelkoLink-${version}-win64.zip" "ZelkoLink-${version}-win32.zip" \
     "libzelkolink1_${version}-1_${arch}.deb" "libzelkolink-dev_${version}-1_${arch}.deb" \
     "zelkolink-tools_${version}-1_${arch}.deb" "zelkolink-${version}.tar.gz" \
-    "zelkolink-${version}.tgz"
+    "zelkolink-${version}.tgz" "zelkolink-web-${version}.zip"
   if [ -f bindings/python/build_wheels.py ]; then find dist -name '*.whl' -printf '%f\n'; fi
 } | LC_ALL=C sort >"${work}/expected.txt"
 find dist -mindepth 1 -printf '%f\n' | LC_ALL=C sort >"${work}/actual.txt"
@@ -49,4 +49,5 @@ step "win32 zip" tests/release/check_windows_zip.sh "dist/ZelkoLink-${version}-w
 step "Debian packages" tests/release/check_debian_packages.sh dist "${work}/debian"
 step "npm package" tests/release/check_npm_package.sh "dist/zelkolink-${version}.tgz" "${work}/npm"
 step "source tarball" tests/release/check_source_tarball.sh "dist/zelkolink-${version}.tar.gz" "${work}/source"
+step "web zip" tests/release/check_web_zip.sh "dist/zelkolink-web-${version}.zip" "${work}/web"
 WINEPREFIX=$(realpath "${work}/wineprefix") wineserver -w

@@ -5,6 +5,7 @@
 #   zelkolink-<version>.tar.gz, the committed tree as git archive gives it
 #   the Python wheels, when bindings/python/build_wheels.py is there
 #   zelkolink-<version>.tgz, the npm package (npm pack)
+#   zelkolink-web-<version>.zip, the live page, from the wasm preset
 #   SHA256SUMS
 # The version is the project's own (CMake's project() call). Offline and
 # reproducible: every time stamp is the last commit's (SOURCE_DATE_EPOCH), so
@@ -100,6 +101,10 @@ if [ ! -f "dist/zelkolink-${version}.tgz" ]; then
   exit 1
 fi
 echo "dist/zelkolink-${version}.tgz"
+
+# The live page: the same preset's site folder, the package's module inside.
+cmake --build build/wasm --target zelkolink_web
+tools/release/web_zip.sh build/wasm/web "${version}" dist
 
 sums=$(cd dist && find . -type f -printf '%P\n' | sort | xargs sha256sum)
 echo "${sums}" >dist/SHA256SUMS

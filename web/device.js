@@ -1,0 +1,225 @@
+// The device panel: a port opened with Web Serial, the request frame
+// written, every chunk read fed to a PortParser of this connection's own,
+// and the newest record rendered once per animation frame. The demo plays
+// the sample capture down the same road.
+import { PortParser, requestFrame, stopFrame } from './zelkolink.js';
+import { RateMeter, feedCounting, formatAge, parseRequest, scaleFor } from './link.js';
+import { StripChart } from './chart.js';
+import { $, buildCells, onAnimationFrame, setText, showValues } from './dom.js';
+
+const INPUT_COUNT = 9;
+const CHANNEL_COUNT = 32;
+const DEMO_PIECE = 37; // bytes per demo chunk, cutting frames anywhere
+const DEMO_PAUSE = 40; // ms between demo chunks
+
+// The newest record and the counters. The values stay on screen after a
+// disconnect or a lost port; the counters go on counting down to zero.
+const latest = { inputs: null, channels: null, lastFrame: null, charted: null, dirty: false };
+const frameRate = new RateMeter();
+const byteRate = new RateMeter();
+const scales = { in: 255, ch: 255 };
+
+// The open connection, or null.
+let link = null;
+let demoTimer = null;
+
+const view = {
+  status: $('#status'),
+  detail: $('#status-detail'),
+  fps: $('#fps'),
+  bps: $('#bps'),
+  age: $('#since'),
+  connect: $('#connect-port'),
+  disconnect: $('#disconnect-port'),
+  demo: $('#demo'),
+  inputs: buildCells($('#inputs'), { prefix: 'in', count: INPUT_COUNT, attribute: 'input', chart: true }),
+  channels: buildCells($('#channels'), { prefix: 'ch', count: CHANNEL_COUNT, attribute: 'channel', chart: true }),
+};
+const chart = new StripChart($('#chart'));
+
+function setStatus(status, detail = '') {
+  view.status.textContent = status;
+  view.status.dataset.status = status.split(' ')[0];
+  view.detail.textContent = detail;
+  view.connect.disabled = link !== null || !('serial' in navigator);
+  view.disconnect.disabled = link === null;
+}
+
+// One road for every byte: the chunk, whatever its size, into the parser.
+function ingest(parser, chunk) {
+  const now = performance.now();
+  byteRate.add(now, chunk.length);
+  const frames = feedCounting(parser, chunk);
+  if (frames === 0) return;
+  frameRate.add(now, frames);
+  latest.inputs = parser.inputs;
+  latest.channels = parser.channels;
+  latest.lastFrame = now;
+  latest.dirty = true;
+}
+
+// ------------------------------------------------------------------ port
+
+async function connect() {
+  const request = parseRequest($('#request').value);
+  const baudRate = Number($('#baud').value);
+  if (link) return;
+  if (!request) {
+    setStatus('idle', 'The request is two hex bytes, such as 01,00.');
+    return;
+  }
+  stopDemo();
+  view.connect.disabled = true; // one port picker at a time
+  let port;
+  try {
+    port = await navigator.serial.requestPort();
+  } catch (error) {
+    setStatus('idle', error.name === 'NotFoundError' ? 'No port was chosen.' : error.message);
+    return;
+  }
+  try {
+    await port.open({ baudRate, dataBits: 8, parity: 'none', stopBits: 1 });
+  } catch (error) {
+    setStatus('idle', `The port did not open: ${error.message}`);
+    return;
+  }
+  // A fresh parser for every connection: no frame mixes two connections.
+  const current = { port, parser: new PortParser(), closing: false };
+  link = current;
+  current.onDisconnect = () => lose(current, 'The device went away.');
+  port.addEventListener('disconnect', current.onDisconnect);
+  current.writer = port.writable.getWriter();
+  current.reader = port.readable.getReader();
+  setStatus('connected', `${baudRate} baud, 8N1`);
+  current.reading = readAll(current);
+  current.reading.then((why) => why && lose(current, why));
+  try {
+    await current.writer.write(requestFrame(request[0], request[1]));
+  } catch (error) {
+    await lose(current, `Writing the request failed: ${error.message}`);
+  }
+}
+
+// Reads until the port fails or the read is cancelled. Returns why the
+// link was lost, or '' when it was closed on purpose; the caller acts on it,
+// since releasing the port waits for this very loop to end.
+async function readAll(current) {
+  try {
+    for (;;) {
+      const { value, done } = await current.reader.read();
+      if (done) break;
+      ingest(current.parser, value);
+    }
+    return current.closing ? '' : 'The port stopped sending.';
+  } catch (error) {
+    return current.closing ? '' : `The read failed: ${error.message}`;
+  }
+}
+
+// Cancels the read, waits for the read loop to end, releases both streams
+// and closes the port; the link is gone at once, whatever fails on the way.
+async function release(current) {
+  current.closing = true;
+  if (link === current) link = null;
+  current.port.removeEventListener('disconnect', current.onDisconnect);
+  await current.reader.cancel().catch(() => {});
+  if (current.reading) await current.reading;
+  current.reader.releaseLock();
+  current.writer.releaseLock();
+  try {
+    await current.port.close();
+    return '';
+  } catch (error) {
+    return ` Closing the port failed: ${error.message}`;
+  }
+}
+
+async function lose(current, why) {
+  if (current.closing) return;
+  const trouble = await release(current);
+  setStatus('lost', why + trouble);
+}
+
+async function disconnect() {
+  const current = link;
+  if (!current || current.closing) return;
+  current.closing = true;
+  let why = '';
+  try {
+    await current.writer.write(stopFrame());
+  } catch (error) {
+    why = `The stop frame was not sent: ${error.message}`;
+  }
+  why += await release(current);
+  setStatus('disconnected', why);
+}
+
+// ------------------------------------------------------------------ demo
+
+function stopDemo() {
+  clearTimeout(demoTimer);
+  demoTimer = null;
+}
+
+async function playDemo() {
+  if (link) return;
+  stopDemo();
+  let capture;
+  try {
+    const response = await fetch('sample_port_stream.bin');
+    if (!response.ok) throw new Error(`HTTP ${response.status}`);
+    capture = new Uint8Array(await response.arrayBuffer());
+  } catch (error) {
+    setStatus('idle', `The sample capture did not load: ${error.message}`);
+    return;
+  }
+  const parser = new PortParser();
+  setStatus('demo', `Playing the sample capture, ${capture.length} bytes.`);
+  const step = (at) => {
+    ingest(parser, capture.subarray(at, at + DEMO_PIECE));
+    if (at + DEMO_PIECE < capture.length) demoTimer = setTimeout(step, DEMO_PAUSE, at + DEMO_PIECE);
+    else setStatus('demo finished', 'The sample capture has played; press Demo to play it again.');
+  };
+  step(0);
+}
+
+// ------------------------------------------------------------- rendering
+
+function pickedSeries() {
+  return [...document.querySelectorAll('[data-chart]:checked')].map((box) => box.dataset.chart);
+}
+
+function valueOf(name) {
+  const values = name.startsWith('in') ? latest.inputs : latest.channels;
+  return values ? values[Number(name.slice(2))] : undefined;
+}
+
+function render(now) {
+  if (latest.dirty) {
+    latest.dirty = false;
+    scales.in = Math.max(scales.in, scaleFor(Math.max(...latest.inputs)));
+    scales.ch = Math.max(scales.ch, scaleFor(Math.max(...latest.channels)));
+    showValues(view.inputs, latest.inputs, scales.in);
+    showValues(view.channels, latest.channels, scales.ch);
+    setText($('#input-scale'), String(scales.in));
+    setText($('#channel-scale'), String(scales.ch));
+  }
+  setText(view.fps, String(Math.round(frameRate.rate(now))));
+  setText(view.bps, String(Math.round(byteRate.rate(now))));
+  setText(view.age, formatAge(latest.lastFrame, now));
+  chart.pick(pickedSeries());
+  // A point per animation frame that brought news: no flat line is drawn
+  // through a time without frames.
+  if (latest.lastFrame !== null && latest.lastFrame !== latest.charted) {
+    latest.charted = latest.lastFrame;
+    chart.sample(now, valueOf);
+  }
+  chart.draw(now, (name) => scales[name.slice(0, 2)]);
+}
+
+for (const name of ['in0', 'ch0', 'ch1']) document.querySelector(`[data-chart="${name}"]`).checked = true;
+view.connect.addEventListener('click', () => connect());
+view.disconnect.addEventListener('click', () => disconnect());
+view.demo.addEventListener('click', () => playDemo());
+setStatus('idle');
+onAnimationFrame(render);

@@ -1,0 +1,76 @@
+// The decisions of the device panel, kept apart from the DOM and the port so
+// that they read (and test) as plain functions of bytes and times.
+
+// The last byte of every port frame: the parser can only finish a frame on
+// it, so a chunk cut after each one finishes at most one frame per piece.
+export const END_BYTE = 0x5f;
+
+// Feeds a chunk of any size to parser and returns how many upload frames it
+// completed. The parser only says whether at least one did, so the chunk is
+// cut after every end byte and each piece counts once (a frame found again
+// after a resync on stray bytes may share a piece and go uncounted). Cutting
+// never changes what the parser decodes.
+export function feedCounting(parser, chunk) {
+  let frames = 0;
+  let start = 0;
+  for (let end = chunk.indexOf(END_BYTE); end !== -1; end = chunk.indexOf(END_BYTE, start)) {
+    if (parser.feed(chunk.subarray(start, end + 1))) frames++;
+    start = end + 1;
+  }
+  if (start < chunk.length && parser.feed(chunk.subarray(start))) frames++;
+  return frames;
+}
+
+// The terminal view's scale: the smallest 2^k - 1 (at least 255) not below
+// value, so 11-bit values sit on 0..2047 and the scale grows only when a
+// larger value shows up.
+export function scaleFor(value) {
+  let scale = 255;
+  while (scale < value) scale = scale * 2 + 1;
+  return scale;
+}
+
+// How much of a bar a value fills, 0..1, on a scale from scaleFor.
+export function barFraction(value, scale) {
+  return Math.min(value / (scale + 1), 1);
+}
+
+// Counts over a sliding window: add(time, amount), then rate(now) per
+// second over the last `window` ms.
+export class RateMeter {
+  constructor(window = 1000) {
+    this.window = window;
+    this.events = [];
+    this.total = 0;
+  }
+
+  add(time, amount = 1) {
+    this.events.push([time, amount]);
+    this.total += amount;
+  }
+
+  rate(now) {
+    let drop = 0;
+    while (drop < this.events.length && this.events[drop][0] <= now - this.window) {
+      this.total -= this.events[drop][1];
+      drop++;
+    }
+    if (drop > 0) this.events.splice(0, drop);
+    return (this.total * 1000) / this.window;
+  }
+}
+
+// "12 ms", "3.4 s" or "never" for the time since the last frame.
+export function formatAge(lastFrame, now) {
+  if (lastFrame === null) return 'never';
+  const age = Math.max(0, now - lastFrame);
+  return age < 1000 ? `${Math.round(age)} ms` : `${(age / 1000).toFixed(1)} s`;
+}
+
+// The request's two payload bytes from text such as "01,00": two hex bytes,
+// separated by a comma or spaces. Returns null when the text is not that.
+export function parseRequest(text) {
+  const parts = text.trim().split(/[\s,]+/);
+  if (parts.length !== 2 || !parts.every((part) => /^(0x)?[0-9a-f]{1,2}$/i.test(part))) return null;
+  return parts.map((part) => parseInt(part.replace(/^0x/i, ''), 16));
+}
