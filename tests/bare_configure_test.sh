@@ -25,6 +25,7 @@ PKG_CONFIG_LIBDIR= PKG_CONFIG_PATH= cmake -S "${source_dir}" -B "${work}/build" 
   > "${work}/configure.log" 2>&1 || { cat "${work}/configure.log"; fail "configure failed"; }
 grep "ZelkoLink" "${work}/configure.log"
 for part in "live HID in zelkolink-dump (apt-get install libhidapi-dev)" \
+            "--map in zelkolink-bridge (apt-get install nlohmann-json3-dev)" \
             "Python wheel (apt-get install python3-build python3-pytest)" \
             ".NET assembly (apt-get install mono-mcs mono-runtime)"; do
   grep -qF -- "ZelkoLink leaves out: ${part}" "${work}/configure.log" ||
@@ -54,6 +55,12 @@ status=0
     "${work}/hid.err" || fail "--hid said: $(cat "${work}/hid.err")"
 "${work}/install/bin/zelkolink-dump" --help | grep -q "^Note: this build has no live HID" ||
   fail "--help does not say that this build has no live HID"
+status=0
+"${work}/install/bin/zelkolink-bridge" --from-file x --to-sbus y --map m.json \
+  > /dev/null 2> "${work}/map.err" || status=$?
+[ "${status}" -eq 2 ] && [ "$(wc -l < "${work}/map.err")" -eq 1 ] &&
+  grep -q "^zelkolink-bridge: .*install nlohmann-json3-dev" "${work}/map.err" ||
+  fail "--map exited ${status} and said: $(cat "${work}/map.err")"
 
 echo "bare configure: ${rows} rows decoded, --hid refused in one line"
 echo "bare configure: 0 failures"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "tool_error.hpp"
 
@@ -29,6 +30,21 @@ std::string bound(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.15g", value);
   return text;
+}
+
+// The digits before and after the point of a plain decimal ("12.5", "12",
+// ".5"; not "", ".", "1." or "-1"), each part at most so many digits long.
+std::optional<std::pair<std::string_view, std::string_view>> split_decimal(
+    std::string_view text, std::size_t most_whole, std::size_t most_fraction) {
+  const std::size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  const bool plain = (!whole.empty() || !fraction.empty()) && whole.size() <= most_whole &&
+                     fraction.size() <= most_fraction && all_digits(whole) &&
+                     all_digits(fraction) && !(point != std::string_view::npos && fraction.empty());
+  if (!plain) return std::nullopt;
+  return std::pair(whole, fraction);
 }
 
 }  // namespace
@@ -106,13 +122,7 @@ std::vector<uint64_t> parse_whole_list(std::string_view text, std::string_view o
 }
 
 double parse_decimal(std::string_view text, std::string_view option, double low, double high) {
-  const std::size_t point = text.find('.');
-  const std::string_view whole = text.substr(0, point);
-  const std::string_view fraction =
-      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  const bool plain = (!whole.empty() || !fraction.empty()) && whole.size() <= 15 &&
-                     fraction.size() <= 15 && all_digits(whole) && all_digits(fraction) &&
-                     !(point != std::string_view::npos && fraction.empty());
+  const bool plain = split_decimal(text, 15, 15).has_value();
   const double value = plain ? std::strtod(std::string(text).c_str(), nullptr) : 0.0;
   if (!plain || value < low || value > high) {
     throw usage_error(std::string(option) + " needs a number from " + bound(low) + " to " +
@@ -122,19 +132,12 @@ double parse_decimal(std::string_view text, std::string_view option, double low,
 }
 
 std::chrono::milliseconds parse_seconds(std::string_view text, std::string_view option) {
-  const std::size_t point = text.find('.');
-  const std::string_view whole = text.substr(0, point);
-  const std::string_view fraction =
-      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  const bool plain = (!whole.empty() || !fraction.empty()) && whole.size() <= 9 &&
-                     fraction.size() <= 3 && all_digits(whole) && all_digits(fraction) &&
-                     !(point != std::string_view::npos && fraction.empty());
   int64_t milliseconds = 0;
-  if (plain) {
-    for (const char c : whole) milliseconds = milliseconds * 10 + (c - '0');
+  if (const auto parts = split_decimal(text, 9, 3)) {
+    for (const char c : parts->first) milliseconds = milliseconds * 10 + (c - '0');
     int64_t scale = 100;
     milliseconds *= 1000;
-    for (const char c : fraction) {
+    for (const char c : parts->second) {
       milliseconds += (c - '0') * scale;
       scale /= 10;
     }
