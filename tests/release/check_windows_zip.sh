@@ -40,8 +40,9 @@ strings -el "${root}/bin/ZelkoLink.dll" | grep -qx "${version}" || fail "the DLL
 
 # Every wine run gets this prefix and writes to files, never to a pipe.
 export WINEPREFIX=${work}/../wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+# The loader itself: the `wine` launcher would start a 32-bit program with
+# the 64-bit loader and fail it, where no 32-bit Wine is installed.
 wine=/usr/lib/wine/${loader}
-[ -x "${wine}" ] || wine=wine
 wine_runs=yes
 "${wine}" --version >"${work}/wine-version.txt" 2>&1 || wine_runs=no
 if [ "${wine_runs}" = yes ] && [ ! -f "${WINEPREFIX}/system.reg" ]; then
