@@ -211,15 +211,21 @@ export class PortParser {
 
 // ------------------------------------------------------------- HID reports
 
+// Copies a checked report into the module and decodes it with `parse`; the
+// checks above the call leave the library nothing to refuse.
+function decodeReport(bytes, parse, count, what) {
+  shared.heap.set(bytes, shared.base + REPORT);
+  if (!parse(shared.base + OUTPUT, shared.base + REPORT, bytes.length)) {
+    throw new Error(`zelkolink: the library refused a ${bytes.length}-byte ${what} report`);
+  }
+  return shared.values(OUTPUT, count);
+}
+
 /** The eleven values of a 19-byte game-controller report. */
 export function decodeGameController(report) {
   const bytes = toReport(report, GAME_CONTROLLER_REPORT_SIZE, 'game-controller');
-  shared.heap.set(bytes, shared.base + REPORT);
-  if (!shared.exports.parse_hid_game_controller_device(shared.base + OUTPUT, shared.base + REPORT,
-    bytes.length)) {
-    throw new Error('zelkolink: the library refused a 19-byte game-controller report');
-  }
-  return shared.values(OUTPUT, GAME_CONTROLLER_COUNT);
+  return decodeReport(bytes, shared.exports.parse_hid_game_controller_device,
+    GAME_CONTROLLER_COUNT, 'game-controller');
 }
 
 /** The nine values of a 23-byte compatible-device report, which starts 0xFA. */
@@ -228,12 +234,8 @@ export function decodeCompatible(report) {
   if (bytes[0] !== COMPATIBLE_REPORT_START) {
     throw new RangeError(`a compatible-device report starts with ${hex(COMPATIBLE_REPORT_START)}, got ${hex(bytes[0])}`);
   }
-  shared.heap.set(bytes, shared.base + REPORT);
-  if (!shared.exports.parse_hid_compatible_device(shared.base + OUTPUT, shared.base + REPORT,
-    bytes.length)) {
-    throw new Error('zelkolink: the library refused a 23-byte compatible-device report');
-  }
-  return shared.values(OUTPUT, INPUT_COUNT);
+  return decodeReport(bytes, shared.exports.parse_hid_compatible_device, INPUT_COUNT,
+    'compatible-device');
 }
 
 // -------------------------------------------------------------------- SBUS
