@@ -14,20 +14,35 @@ const expected = execFileSync(dump, ['--json', path.join(site, 'sample_port_stre
 const server = await serveFolder(site);
 const browser = await launchBrowser();
 let failure = '';
+let step = 'opening a page';
+let page;
+let errors = [];
 try {
-  const { page, errors } = await openPage(browser);
-  await page.goto(server.url, { waitUntil: 'load' });
-  await page.waitForSelector('body[data-ready="true"]', { timeout: 10_000 });
+  ({ page, errors } = await openPage(browser));
+  // The waits are generous: they only keep a broken page from hanging the
+  // run, and a loaded CI machine can take seconds to start chromium's parts.
+  step = 'loading the page';
+  await page.goto(server.url, { waitUntil: 'load', timeout: 60_000 });
+  step = 'waiting for the page to be ready';
+  await page.waitForSelector('body[data-ready="true"]', { timeout: 60_000 });
+  step = 'playing the demo';
   await page.click('#demo');
   await page.waitForFunction(() => document.querySelector('#status').textContent === 'demo finished',
-    { timeout: 10_000 });
-  await new Promise((resolve) => setTimeout(resolve, 200)); // the next animation frame renders
-  const shown = JSON.stringify([await shownValues(page, 'input', 9), await shownValues(page, 'channel', 32)]);
+    { timeout: 60_000 });
+  // The values are drawn on the next animation frame after the last record.
   const wanted = JSON.stringify([expected.inputs, expected.channels]);
+  let shown = '';
+  for (let tries = 0; tries < 50 && shown !== wanted; ++tries) {
+    if (tries) await new Promise((resolve) => setTimeout(resolve, 100));
+    shown = JSON.stringify([await shownValues(page, 'input', 9), await shownValues(page, 'channel', 32)]);
+  }
   if (shown !== wanted) failure = `the demo shows ${shown}, expected ${wanted}`;
   else if (errors.length) failure = `console errors: ${errors.join('; ')}`;
 } catch (error) {
-  failure = error.message;
+  const seen = page ? await page.evaluate(() => [document.querySelector('#status')?.textContent,
+    document.querySelector('#load-error')?.textContent]).catch(() => []) : [];
+  failure = `${step}: ${error.message}; status "${seen[0] ?? ''}", load error "${seen[1] ?? ''}"`;
+  if (errors.length) failure += `; console errors: ${errors.join('; ')}`;
 } finally {
   await browser.close();
   await server.close();
