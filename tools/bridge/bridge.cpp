@@ -6,6 +6,7 @@
 
 #include "link_health.hpp"
 #include "pacing.hpp"
+#include "realtime.hpp"
 #include "sbus_frame.hpp"
 #include "serial_port.hpp"
 #include "stop_signal.hpp"
@@ -113,6 +114,9 @@ class ReaderThread {
  public:
   ReaderThread(Source& source, SourceContext& context)
       : context_(context), thread_([&source, &context] {
+          // The read time stamps the values' age: a reader kept waiting
+          // behind other work would age them before the SBUS loop sees them.
+          zelkolink_tools::raise_thread_priority();
           try {
             source.run(context);
           } catch (const ToolError& error) {
@@ -164,6 +168,7 @@ int run_bridge(const Options& options, const ChannelMap& map, std::unique_ptr<So
   ReaderThread reader(*source, context);
 
   const HealthLimits limits{milliseconds(options.lost_ms), milliseconds(options.failsafe_ms)};
+  const bool raised = zelkolink_tools::raise_thread_priority();
   zelkolink_tools::Pacer pacer(milliseconds(options.interval_ms));
   LinkState shown = LinkState::waiting;
   SbusChannels held = waiting_channels(map);
@@ -225,11 +230,11 @@ int run_bridge(const Options& options, const ChannelMap& map, std::unique_ptr<So
   const char* reason = zelkolink_tools::stop_reason();
   std::fprintf(stderr,
                "zelkolink-bridge: %llu SBUS frames sent, %llu fresh source frames, %llu slots "
-               "dropped, largest lateness %.3f ms (%s)\n",
+               "dropped, largest lateness %.3f ms, %s priority (%s)\n",
                static_cast<unsigned long long>(sent),
                static_cast<unsigned long long>(newest.snapshot().fresh_frames),
                static_cast<unsigned long long>(pacing.slots_skipped),
-               milliseconds_of(pacing.largest_lateness),
+               milliseconds_of(pacing.largest_lateness), raised ? "raised" : "normal",
                status == zelkolink_tools::kExitVanished ? "a port vanished"
                : status != 0                            ? "failed"
                : reason != nullptr ? (std::string("stopped by ") + reason).c_str()

@@ -187,6 +187,11 @@ State changes are one line each on standard error, with the run's time:
 "SBUS port lost", "SBUS port back". Ctrl-C, SIGTERM and --seconds send the
 stop frame to the device, restore both ports and exit 0.
 
+The SBUS loop and the source's reader ask for raised priority (real-time
+scheduling on Linux, which needs root, CAP_SYS_NICE or an RLIMIT_RTPRIO
+allowance); the closing line on standard error says whether they got it,
+with the frames sent and dropped and the largest lateness of the loop.
+
 Exit status: 0 when ended as asked; 2 for a bad command line or map file;
 3 when a port, device or file cannot be opened at start; 4 when a port is
 held by another process; 5 when a port vanished and --exit-on-loss is given.

@@ -8,8 +8,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
+
+#include "realtime.hpp"
 
 namespace zelkolink_tools {
 
@@ -39,11 +40,6 @@ class Pacer {
  public:
   // Slot 0 is due at once. interval must be positive.
   explicit Pacer(std::chrono::nanoseconds interval);
-  ~Pacer();
-  Pacer(const Pacer&) = delete;
-  Pacer& operator=(const Pacer&) = delete;
-  Pacer(Pacer&&) = delete;
-  Pacer& operator=(Pacer&&) = delete;
 
   // Sleeps until the next slot is due and returns its number. Returns
   // nothing when a signal cut the sleep short (Linux), so the caller can
@@ -54,8 +50,7 @@ class Pacer {
   PacingSummary summary() const;
 
  private:
-  struct Timer;  // the platform's sleeping primitive
-  std::unique_ptr<Timer> timer_;
+  DeadlineTimer timer_;
   std::chrono::nanoseconds interval_;
   std::chrono::steady_clock::time_point start_;
   uint64_t due_ = 0;  // the slot to take next

@@ -1,5 +1,6 @@
-// Standard output as a terminal, for full-screen views: whether it is one,
-// its size, and the console mode such a view needs. One implementation per
+// The standard streams as a terminal: whether standard output is one, its
+// size, the console mode a full-screen view needs, and standard input in
+// binary mode for piped captures. One implementation per
 // platform (terminal_posix.cpp, terminal_windows.cpp) sits behind this one
 // interface.
 #pragma once
@@ -18,6 +19,11 @@ bool output_is_terminal();
 
 // The size of the terminal on standard output; 80 by 24 when it cannot tell.
 TerminalSize terminal_size();
+
+// Makes standard input pass bytes as they come. Windows opens it in text
+// mode, which turns CR LF into LF and stops at the first 0x1A byte; POSIX
+// systems have no such mode, and there it does nothing.
+void use_binary_standard_input();
 
 // While it lives, standard output takes ANSI escape sequences and UTF-8 text;
 // the destructor puts back the settings it found. A POSIX terminal needs no

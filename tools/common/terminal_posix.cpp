@@ -16,6 +16,8 @@ TerminalSize terminal_size() {
   return {size.ws_col, size.ws_row};
 }
 
+void use_binary_standard_input() {}
+
 TerminalMode::TerminalMode() = default;
 TerminalMode::~TerminalMode() = default;
 

@@ -1,5 +1,6 @@
 // The terminal on Windows: the console behind standard output, its window's
 // size, and the mode and code page a full-screen view needs.
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
@@ -16,6 +17,8 @@ TerminalSize terminal_size() {
   return {info.srWindow.Right - info.srWindow.Left + 1,
           info.srWindow.Bottom - info.srWindow.Top + 1};
 }
+
+void use_binary_standard_input() { _setmode(_fileno(stdin), _O_BINARY); }
 
 TerminalMode::TerminalMode() {
   const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);

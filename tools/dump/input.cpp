@@ -6,12 +6,8 @@
 #include <memory>
 #include <optional>
 
+#include "terminal.hpp"
 #include "tool_error.hpp"
-
-#if defined(_WIN32)
-#  include <fcntl.h>
-#  include <io.h>
-#endif
 
 namespace zelkolink_dump {
 namespace {
@@ -21,14 +17,6 @@ using zelkolink_tools::input_error;
 struct CloseFile {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
-
-std::FILE* binary_stdin() {
-#if defined(_WIN32)
-  // Text mode would turn CR LF into LF and stop at the first 0x1A byte.
-  _setmode(_fileno(stdin), _O_BINARY);
-#endif
-  return stdin;
-}
 
 std::vector<uint8_t> read_stream(std::FILE* file, const std::string& path) {
   std::vector<uint8_t> bytes;
@@ -69,7 +57,10 @@ std::string display_name(const std::string& path) {
 }
 
 std::vector<uint8_t> read_all(const std::string& path) {
-  if (path == kStandardInput) return read_stream(binary_stdin(), path);
+  if (path == kStandardInput) {
+    zelkolink_tools::use_binary_standard_input();
+    return read_stream(stdin, path);
+  }
   const std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "rb"));
   if (!file) throw input_error("cannot open " + path + ": " + std::strerror(errno));
   return read_stream(file.get(), path);

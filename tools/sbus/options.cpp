@@ -138,7 +138,10 @@ it never sends them late in a burst.
 Ctrl-C or SIGTERM ends the run after the frame in progress. At the end one
 line on standard error gives the frames sent, the mean interval between them,
 the largest lateness seen (how far past a deadline a frame went out, or how
-far behind the tool was when it dropped frames) and the frames dropped.
+far behind the tool was when it dropped frames), the frames dropped, and
+whether the sending thread ran at raised priority (real-time scheduling on
+Linux, which needs root, CAP_SYS_NICE or an RLIMIT_RTPRIO allowance) or at
+normal priority.
 A warning goes to standard error if the system reports a rate other than
 100000 baud for the port.
 

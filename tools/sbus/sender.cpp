@@ -6,6 +6,7 @@
 
 #include "frames.hpp"
 #include "pacing.hpp"
+#include "realtime.hpp"
 #include "serial_port.hpp"
 #include "stop_signal.hpp"
 #include "tool_error.hpp"
@@ -31,7 +32,7 @@ void warn_about_rate(const zelkolink_tools::SerialPort& port) {
   }
 }
 
-void print_summary(const std::string& port, uint64_t sent, const PacingSummary& pacing,
+void print_summary(const std::string& port, uint64_t sent, const PacingSummary& pacing, bool raised,
                    const std::string& ending) {
   std::string mean = "-";
   if (sent >= 2) {
@@ -42,10 +43,10 @@ void print_summary(const std::string& port, uint64_t sent, const PacingSummary& 
   std::fprintf(
       stderr,
       "zelkolink-sbus: %llu frames sent to %s, mean interval %s, largest lateness %.3f ms, "
-      "%llu frames dropped (%s)\n",
+      "%llu frames dropped, %s priority (%s)\n",
       static_cast<unsigned long long>(sent), port.c_str(), mean.c_str(),
       milliseconds(pacing.largest_lateness), static_cast<unsigned long long>(pacing.slots_skipped),
-      ending.c_str());
+      raised ? "raised" : "normal", ending.c_str());
   std::fflush(stderr);
 }
 
@@ -56,6 +57,7 @@ void send_frames(const Options& options) {
   zelkolink_tools::SerialPort port(options.port, zelkolink_tools::kSbusLine);
   warn_about_rate(port);
 
+  const bool raised = zelkolink_tools::raise_thread_priority();
   zelkolink_tools::Pacer pacer(std::chrono::milliseconds(options.interval_ms));
   uint64_t sent = 0;
   const auto done = [&] {
@@ -71,14 +73,14 @@ void send_frames(const Options& options) {
       ++sent;
     }
   } catch (const zelkolink_tools::ToolError&) {
-    print_summary(options.port, sent, pacer.summary(), "port lost");
+    print_summary(options.port, sent, pacer.summary(), raised, "port lost");
     throw;
   }
   // The last frame leaves before the port's settings are put back.
   port.drain(kDrainTimeout);
   port.close();
   const char* reason = zelkolink_tools::stop_reason();
-  print_summary(options.port, sent, pacer.summary(),
+  print_summary(options.port, sent, pacer.summary(), raised,
                 reason != nullptr ? std::string("stopped by ") + reason : "count reached");
 }
 
