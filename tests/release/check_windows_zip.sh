@@ -32,10 +32,19 @@ cmake --install "${build}" --prefix "${work}/installed" >/dev/null
     lib/cmake/ZelkoLink/ZelkoLinkConfig.cmake lib/cmake/ZelkoLink/ZelkoLinkConfigVersion.cmake \
     lib/cmake/ZelkoLink/ZelkoLinkTargets.cmake lib/cmake/ZelkoLink/ZelkoLinkTargets-release.cmake
   (cd "${work}/installed" && find bin -name '*.exe')
+  (cd "${source_dir}" && find docs -type f)
   if [ -f "${source_dir}/bindings/dotnet/ZelkoLink.cs" ]; then echo bindings/dotnet/ZelkoLink.cs; fi
 } | LC_ALL=C sort >"${work}/expected.txt"
 unzip -Z1 "${zip}" | LC_ALL=C sort >"${work}/actual.txt"
 diff -u "${work}/expected.txt" "${work}/actual.txt" >&2 || fail "file list differs (- expected, + in the zip)"
+# The README and the docs are read from the unpacked folder: every link
+# between them (and to the header) must land on a file the zip holds.
+for page in "${root}/README.md" "${root}"/docs/*.md; do
+  for target in $(grep -o '](\([^)#]*\)' "${page}" | sed 's/^](//' | grep -v '^[a-z]*:'); do
+    [ -e "$(dirname "${page}")/${target}" ] ||
+      fail "${page#"${root}"/} links to ${target}, which the zip does not hold"
+  done
+done
 strings -el "${root}/bin/ZelkoLink.dll" | grep -qx "${version}" || fail "the DLL's version resource lacks ${version}"
 
 # Every wine run gets this prefix and writes to files, never to a pipe.

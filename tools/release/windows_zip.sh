@@ -5,7 +5,8 @@
 #   lib/      ZelkoLink.lib (Visual Studio), libZelkoLink.dll.a (MinGW),
 #             ZelkoLink.def and the CMake package (lib/cmake/ZelkoLink)
 #   include/  zelkolink.h, zelkolink.hpp
-#   LICENSE, README.md, CHANGELOG.md and the C# binding's source
+#   LICENSE, README.md, CHANGELOG.md, docs/ (which README.md links to) and
+#   the C# binding's source
 #
 #   tools/release/windows_zip.sh BUILD_DIR VERSION OUT_DIR
 # Needs SOURCE_DATE_EPOCH: every entry gets that time, so the same build
@@ -46,6 +47,7 @@ llvm-dlltool -m "${machine}" -d "${def}" -l "${stage}/lib/ZelkoLink.lib"
 rm -rf "${stage}/lib/pkgconfig"
 
 cp "${source_dir}/LICENSE" "${source_dir}/README.md" "${source_dir}/CHANGELOG.md" "${stage}/"
+cp -R "${source_dir}/docs" "${stage}/docs"
 binding=bindings/dotnet/ZelkoLink.cs
 if [ -f "${source_dir}/${binding}" ]; then
   install -D -m 644 "${source_dir}/${binding}" "${stage}/${binding}"
