@@ -16,6 +16,8 @@ struct DeadlineTimer::System {};
 DeadlineTimer::DeadlineTimer() = default;
 DeadlineTimer::~DeadlineTimer() = default;
 
+// A member, not static, because the Windows timer keeps a handle between sleeps.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
 bool DeadlineTimer::sleep_until(std::chrono::steady_clock::time_point deadline) {
   const std::chrono::nanoseconds since_epoch = deadline.time_since_epoch();
   timespec when{};
