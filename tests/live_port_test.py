@@ -31,15 +31,9 @@ def offline_rows(dump, record):
     through a file."""
     command = dump if isinstance(dump, list) else [dump]
     decoded = record.with_suffix(".decoded")
-    # Under Wine a start can fail before the program runs ("wine client
-    # error: recvmsg") while the previous run's wineserver exits: one retry.
-    for attempt in (1, 2):
-        with open(decoded, "wb") as out:
-            done = subprocess.run(command + ["--chunk", "1", str(record)], stdout=out,
-                                  stdin=subprocess.DEVNULL, timeout=60)
-        if done.returncode == 0 or len(command) == 1 or attempt == 2:
-            done.check_returncode()
-            break
+    with open(decoded, "wb") as out:
+        subprocess.run(command + ["--chunk", "1", str(record)], stdout=out,
+                       stdin=subprocess.DEVNULL, timeout=60, check=True)
     out = decoded.read_text().replace("\r\n", "\n").splitlines()[1:]
     return [(int(line.split(",", 1)[0]), line.split(",", 1)[1]) for line in out]
 

@@ -50,4 +50,3 @@ step "Debian packages" tests/release/check_debian_packages.sh dist "${work}/debi
 step "npm package" tests/release/check_npm_package.sh "dist/zelkolink-${version}.tgz" "${work}/npm"
 step "source tarball" tests/release/check_source_tarball.sh "dist/zelkolink-${version}.tar.gz" "${work}/source"
 step "web zip" tests/release/check_web_zip.sh "dist/zelkolink-web-${version}.zip" "${work}/web"
-WINEPREFIX=$(realpath "${work}/wineprefix") wineserver -w

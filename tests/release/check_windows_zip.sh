@@ -54,9 +54,10 @@ export WINEPREFIX=${work}/../wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,
 wine=/usr/lib/wine/${loader}
 wine_runs=yes
 "${wine}" --version >"${work}/wine-version.txt" 2>&1 || wine_runs=no
-if [ "${wine_runs}" = yes ] && [ ! -f "${WINEPREFIX}/system.reg" ]; then
-  "${wine}" wineboot --init >"${work}/wineboot.txt" 2>&1
-  wineserver -w
+if [ "${wine_runs}" = yes ]; then
+  "${source_dir}/tests/wine_session.sh" start "${wine}" >"${work}/wineboot.txt" 2>&1 ||
+    fail "the Wine prefix could not be made: see ${work}/wineboot.txt"
+  trap '"${source_dir}/tests/wine_session.sh" stop' EXIT
 fi
 run_under_wine() {  # EXE NAME: runs EXE, expects the consumer's line
   if [ "${wine_runs}" = no ]; then
