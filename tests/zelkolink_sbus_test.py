@@ -7,8 +7,8 @@ the test reads the frames from the controlling end, checks them against a bit
 packer written here (not the library's), and reads the line settings the tool
 set through the terminal end it keeps open.
 
-Groups: frames, cadence, stop, errors (native builds) and wine, a few runs
-of the Windows build under Wine, where every start costs seconds."""
+Groups: frames, cadence, stop, errors (native builds) and wine, the Windows
+build under Wine on a COM port linked to a pseudo-terminal."""
 import fcntl
 import os
 import pathlib
