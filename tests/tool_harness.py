@@ -36,9 +36,9 @@ def wait_for(predicate, seconds=10.0):
 # ------------------------------------------------------------------ tools
 
 class Run:
-    """One start of a tool. Its output goes to files of its own: the
-    wineserver a Wine run starts inherits them and may write there later, so
-    a pipe would never close."""
+    """One start of a tool. Its output goes to files of its own: a Wine run
+    may start processes that outlive it (the wineserver, the prefix's
+    services) and inherit them, so a pipe might never close."""
 
     started = 0
 
