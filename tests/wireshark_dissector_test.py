@@ -285,7 +285,7 @@ VIEW = [  # direction, bytes, Info column, noise runs
     ("in", b"\xFA\x01\xFF\x01" + frame(0xA5, bytes([7])), "noise 4 bytes, upload kind 7", ["fa:01:ff:01"]),
     ("in", NESTED[:-1], "frame continues (28 of 29 bytes)", []),
     ("in", NESTED[-1:], "noise 4 bytes, upload kind 0, noise 1 byte", ["fa:42:18:00", "5f"]),
-    ("in", b"\xFA\xA5\x13", "frame starts (3 bytes)", []),
+    ("in", b"\x00\xFA\xA5\x13", "noise 1 byte, frame starts (3 bytes)", ["00"]),
     ("out", STOP, "stop", []),
 ]
 

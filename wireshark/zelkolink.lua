@@ -300,16 +300,17 @@ function zelkolink.dissector(tvb, pinfo, tree)
       texts[#texts + 1] = show_frame(root, range, event.what)
     end
   end
+  -- The frame the stream ends with so far, still to be completed.
   local pending = ""
   if result.pending > 0 then
     pending = result.frame_size
-      and string.format("frame continues (%d of %d bytes)", result.pending, result.frame_size)
-      or string.format("frame starts (%d bytes)", result.pending)
+      and string.format(", frame continues (%d of %d bytes)", result.pending, result.frame_size)
+      or string.format(", frame starts (%s)", count(result.pending, "byte"))
   end
   root:append_text(string.format(": %s, %s%s", count(frames, "frame"),
-    count(noise, "noise byte"), pending ~= "" and ", " .. pending or ""))
-  if #texts == 0 then texts[1] = pending ~= "" and pending or "no bytes" end
-  pinfo.cols.info = summary(texts)
+    count(noise, "noise byte"), pending))
+  local info = summary(texts) .. pending
+  pinfo.cols.info = info ~= "" and info:gsub("^, ", "") or "no bytes"
 end
 
 DissectorTable.get("wtap_encap"):add(wtap_encaps.USER0, zelkolink)
