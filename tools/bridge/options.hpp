@@ -9,15 +9,13 @@
 #include <span>
 #include <string>
 
+#include "arguments.hpp"
+
 namespace zelkolink_bridge {
 
 enum class SourceKind { port, hid, file };
 
-struct HidTarget {
-  uint16_t vendor_id = 0;
-  uint16_t product_id = 0;
-  std::optional<std::string> serial;
-};
+using HidTarget = zelkolink_tools::DeviceIds;
 
 struct Options {
   bool help = false;
