@@ -15,13 +15,11 @@ namespace zelkolink_bridge {
 
 enum class SourceKind { port, hid, file };
 
-using HidTarget = zelkolink_tools::DeviceIds;
-
 struct Options {
   bool help = false;
   SourceKind source = SourceKind::port;
-  std::string from;  // the device port, or the capture for --from-file
-  HidTarget hid;     // --from-hid
+  std::string from;                // the device port, or the capture for --from-file
+  zelkolink_tools::DeviceIds hid;  // --from-hid
   std::string to_sbus;
   uint32_t baud = 115200;
   std::array<uint8_t, 2> request{0x01, 0x00};
