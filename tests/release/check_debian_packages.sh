@@ -44,7 +44,7 @@ plugin=usr/lib/${multiarch}/wireshark/plugins/zelkolink.lua
 cmp -s "${root}/${plugin}" "${source_dir}/wireshark/zelkolink.lua" ||
   fail "zelkolink-tools does not hold wireshark/zelkolink.lua as ${plugin}"
 extcap=usr/lib/${multiarch}/wireshark/extcap/zelkolink
-[ "$(readlink "${root}/${extcap}")" = /usr/bin/zelkolink-dump ] ||
+[ "$(readlink -f "${root}/${extcap}")" = "$(readlink -f "${root}/usr/bin/zelkolink-dump")" ] ||
   fail "zelkolink-tools does not link ${extcap} to /usr/bin/zelkolink-dump"
 echo "ok zelkolink-tools: the Wireshark dissector in ${plugin%/*}"
 export LD_LIBRARY_PATH=${root}/usr/lib/${multiarch}

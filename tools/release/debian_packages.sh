@@ -64,9 +64,10 @@ plugins=debian/${tools}/${libdir}/wireshark/plugins
 mkdir -p "${plugins}"
 mv "${stage}/usr/share/zelkolink/wireshark/zelkolink.lua" "${plugins}/"
 # zelkolink-dump answers Wireshark's extcap calls: linked into the extcap
-# folder, it makes the device's port a capture interface.
+# folder, it makes the device's port a capture interface. Debian wants
+# links inside /usr relative.
 mkdir -p "debian/${tools}/${libdir}/wireshark/extcap"
-ln -s /usr/bin/zelkolink-dump "debian/${tools}/${libdir}/wireshark/extcap/zelkolink"
+ln -s ../../../../bin/zelkolink-dump "debian/${tools}/${libdir}/wireshark/extcap/zelkolink"
 leftover=$(find "${stage}" ! -type d)
 if [ -n "${leftover}" ]; then
   echo "debian_packages.sh: installed but in no package:" "${leftover}" >&2
