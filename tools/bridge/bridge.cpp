@@ -184,12 +184,7 @@ int run_bridge(const Options& options, const ChannelMap& map, std::unique_ptr<So
       const Newest::Snapshot latest = newest.snapshot();
       const nanoseconds now = clock.now();
       const LinkState state = link_state(latest.last_fresh, now, limits);
-      if (state == LinkState::ok || state == LinkState::lost) {
-        held = map_channels(map, latest.values);
-      }
-      const SbusChannels channels = state == LinkState::waiting    ? waiting_channels(map)
-                                    : state == LinkState::failsafe ? failsafe_channels(map, held)
-                                                                   : held;
+      const SbusChannels channels = frame_channels(map, state, latest.values, held);
       zelkolink_tools::SbusFrame frame = zelkolink_tools::make_sbus_frame(channels, options.sbus2);
       frame[zelkolink_tools::kSbusFlagsByte] = sbus_flags(state);
       if (output.write(frame, now, options.exit_on_loss)) {
