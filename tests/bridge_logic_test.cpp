@@ -159,7 +159,8 @@ TEST(BridgeCases, RunsOfFramesFollowTheRecords) {
         const Carried carried = decode_port_bytes(bytes(*port), values);
         if (carried.frame && is_fresh(carried, uses(map))) last_fresh = at;
       } else if (const JsonValue* hid = step.find("hid")) {
-        if (decode_hid_bytes(bytes(*hid), values)) last_fresh = at;
+        if (decode_hid_bytes(bytes(*hid), values) != zelkolink_tools::HidLayout::none)
+          last_fresh = at;
       } else {
         const LinkState state = link_state(last_fresh, at, health);
         EXPECT_EQ(state_word(state), step.find("state")->text) << json_text(step);

@@ -57,7 +57,8 @@ class HidSource final : public Source {
       }
       if (got == 0) continue;
       const std::chrono::nanoseconds read_at = context.clock.now();
-      if (decode_hid_bytes(std::span(report).first(got), values_)) {
+      if (decode_hid_bytes(std::span(report).first(got), values_) !=
+          zelkolink_tools::HidLayout::none) {
         context.newest.publish(values_, true, read_at);
       }
     }

@@ -397,12 +397,17 @@ void append_value(std::string& out, const JsonValue& value) {
       out += std::to_string(value.integer);
       break;
     case JsonValue::Kind::number: {
-      // The shortest text that reads back the same; a whole number keeps a
-      // ".0", so 5.0 is not shown as the integer 5 it was refused for not being.
+      // The shortest text that reads back the same (snprintf, not
+      // to_chars: the web module would carry 100 KB of its tables); a whole
+      // number keeps a ".0", so 5.0 is not shown as the integer 5 it was
+      // refused for not being.
       char text[32];
-      const auto result = std::to_chars(text, text + sizeof text, value.number);
-      std::string shown(text, result.ptr);
-      if (shown.find_first_of(".eEn") == std::string::npos) shown += ".0";
+      for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value.number);
+        if (std::strtod(text, nullptr) == value.number) break;
+      }
+      std::string shown(text);
+      if (shown.find_first_of(".e") == std::string::npos) shown += ".0";
       out += shown;
       break;
     }

@@ -2,7 +2,6 @@
 
 #include <iterator>
 
-#include "hid_layouts.hpp"
 #include "zelkolink.hpp"
 
 namespace zelkolink_bridge {
@@ -46,12 +45,13 @@ Carried decode_port_bytes(std::span<const uint8_t> bytes, SourceValues& values) 
   return carried;
 }
 
-bool decode_hid_bytes(std::span<const uint8_t> report, SourceValues& values) {
+zelkolink_tools::HidLayout decode_hid_bytes(std::span<const uint8_t> report, SourceValues& values) {
   const zelkolink_tools::HidReport decoded = zelkolink_tools::decode_hid_report(report);
-  if (decoded.layout == zelkolink_tools::HidLayout::none) return false;
-  values.hid = decoded.values;
-  values.hid_bits = decoded.bits;
-  return true;
+  if (decoded.layout != zelkolink_tools::HidLayout::none) {
+    values.hid = decoded.values;
+    values.hid_bits = decoded.bits;
+  }
+  return decoded.layout;
 }
 
 bool is_fresh(const Carried& carried, const Uses& uses) {

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "channel_map.hpp"
+#include "hid_layouts.hpp"
 
 namespace zelkolink_bridge {
 
@@ -22,9 +23,10 @@ struct Carried {
 // the frames they completed carried is stored in values.
 Carried decode_port_bytes(std::span<const uint8_t> bytes, SourceValues& values);
 
-// Decodes one HID report by its length into values' HID part; false (values
-// untouched) for a report of neither layout. Every decoded report is fresh.
-bool decode_hid_bytes(std::span<const uint8_t> report, SourceValues& values);
+// Decodes one HID report by its length into values' HID part, and returns
+// its layout; none (values untouched) for a report of neither layout. Every
+// decoded report is fresh.
+zelkolink_tools::HidLayout decode_hid_bytes(std::span<const uint8_t> report, SourceValues& values);
 
 // True when what arrived carries values the map uses.
 bool is_fresh(const Carried& carried, const Uses& uses);
