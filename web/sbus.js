@@ -232,7 +232,7 @@ function showMapStatus(text, problem = false) {
 }
 
 function defaultMapNote() {
-  return config.map ? `map ${config.map.name}` : 'default map: channel k from device channel k (stdToSbus), or HID value k over its width; the rest 992';
+  return config.map ? `using ${config.map.name}` : 'default map: channel k from device channel k (stdToSbus), or HID value k over its width; the rest 992';
 }
 
 async function chooseMap() {
