@@ -173,3 +173,14 @@ export function installWorkerRelay() {
     });
   }
 }
+
+// In a worker: every deadline it hands the page (a 'due' message, when the
+// page writes the frames) kept in __zlDues, for the test to check.
+export function recordDeadlines() {
+  globalThis.__zlDues = [];
+  const post = globalThis.postMessage.bind(globalThis);
+  globalThis.postMessage = (message, ...rest) => {
+    if (message?.type === 'due') globalThis.__zlDues.push(message.due);
+    return post(message, ...rest);
+  };
+}

@@ -10,7 +10,7 @@ import { createRequire } from 'node:module';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { installDoubles, installWorkerRelay, removeApis } from './doubles.js';
+import { installDoubles, installWorkerRelay, recordDeadlines, removeApis } from './doubles.js';
 import { startChild, startSimulator, stopSimulator } from '../tool_harness.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -205,7 +205,7 @@ function relayWorker(worker, handlers, serial) {
     client.send('Runtime.evaluate', { expression: `__zlReply(${id}, ${JSON.stringify(reply)})` }).catch(() => {});
   });
   client.send('Runtime.addBinding', { name: '__zlCall' }).catch(() => {});
-  const install = serial ? `(${installWorkerRelay})(); (${installDoubles})();` : `(${removeApis})();`;
+  const install = `(${recordDeadlines})(); ${serial ? `(${installWorkerRelay})(); (${installDoubles})();` : `(${removeApis})();`}`;
   client.send('Runtime.evaluate', { expression: install }).catch(() => {});
 }
 

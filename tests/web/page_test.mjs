@@ -310,6 +310,24 @@ describe('the live page in chromium', { skip }, () => {
     await send();
     await stateIs(page, 'ok');
     await page.waitForFunction(() => !document.querySelector('#hid-panel .cell[data-stale]'), { timeout: 5000 });
+    // Limits of the panel: refused unless failsafe comes later, then in
+    // force (300 ms after a report the link is still ok, frame lost only at 5 s).
+    const setLimits = (lost, failsafe) => page.evaluate((l, f) => {
+      for (const [id, value] of [['#sbus-lost-ms', l], ['#sbus-failsafe-ms', f]]) {
+        const input = document.querySelector(id);
+        input.value = String(value);
+        input.dispatchEvent(new Event('change'));
+      }
+    }, lost, failsafe);
+    await setLimits(5000, 5000);
+    assert.equal(await page.$eval('#sbus-limits-status', (e) => (e.hidden ? '' : e.textContent)),
+      'Failsafe (5000 ms) must come later than frame lost (5000 ms).');
+    await setLimits(5000, 6000);
+    assert.equal(await page.$eval('#sbus-limits-status', (e) => e.hidden), true);
+    await send();
+    await stateIs(page, 'ok');
+    await sleep(300);
+    assert.equal(await page.$eval('#sbus-state', (e) => e.dataset.state), 'ok', 'lost only after 5000 ms');
     await page.click('#sbus-stop');
     await statusIs(page, 'stopped', '#sbus-status');
     const runs = flagRuns(ports.sbus.writes);
@@ -358,6 +376,11 @@ describe('the live page in chromium', { skip }, () => {
       const shown = await page.evaluate(() => ['#sbus-interval', '#sbus-p99', '#sbus-largest']
         .map((s) => document.querySelector(s).textContent));
       if (workerSerial) await (await page.$('#sbus-panel')).screenshot({ path: path.join(shots, 'sbus-panel.png') });
+      // The page writes on the worker's deadlines: all on one 14 ms grid
+      // from the first, never "14 ms after the last wake-up".
+      const dues = await page.workers()[0].evaluate(() => globalThis.__zlDues);
+      assert.equal(dues.length > 0, !workerSerial, `${dues.length} deadlines handed to the page`);
+      for (const due of dues) assert.ok(Math.abs(((due - dues[0]) / 14) % 1) < 1e-6, `${due - dues[0]} ms after the first`);
       await page.click('#sbus-stop');
       await statusIs(page, 'stopped', '#sbus-status');
       assert.ok(port.closed, 'the port is closed after stop');
