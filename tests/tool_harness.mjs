@@ -38,7 +38,10 @@ export function startChild(command, args, options) {
 }
 
 export function endChildren() {
-  for (const child of children) child.kill('SIGTERM');
+  for (const child of children) {
+    child.kill('SIGCONT'); // a test may have stopped it; stopped, it would never take the SIGTERM
+    child.kill('SIGTERM');
+  }
 }
 
 // zelkolink-sim (--noise, recording every byte it sends) on a fresh
