@@ -8,10 +8,13 @@
 // test; prints the figures.
 //
 //   ZELKOLINK_WEB_MODULES=build/wasm/web-test node bench/web_sbus_bench.mjs \
-//     [--site build/wasm/web] [--seconds 10] [--rates 100,1000] [--writers worker,page] [--load 0]
+//     [--site build/wasm/web] [--seconds 10] [--rates 100,1000] [--writers worker,page] [--load 0] [--gather 16]
 //
 // --writers page runs the page's own writer (the worker given no Web Serial);
-// --load N runs N busy loops (yes > /dev/null) beside the browser.
+// --load N runs N busy loops (yes > /dev/null) beside the browser; --gather
+// is how long a read of the device waits for more bytes, in ms: 16 is a USB
+// serial adapter's usual latency timer, and every read costs the doubles a
+// round trip through the DevTools protocol that a real port does not.
 // ZELKOLINK_NATIVE_BIN names the linux build's bin folder (default build/linux/bin).
 import { spawn } from 'node:child_process';
 import { parseArgs } from 'node:util';
@@ -25,6 +28,7 @@ const { values: options } = parseArgs({
     rates: { type: 'string', default: '100,1000' },
     writers: { type: 'string', default: 'worker,page' },
     load: { type: 'string', default: '0' },
+    gather: { type: 'string', default: '16' },
   },
 });
 const sim = nativeTool('zelkolink-sim');
@@ -38,7 +42,7 @@ const text = (page, selector) => page.$eval(selector, (e) => e.textContent).catc
 async function measure(browser, url, rate, writer, seconds) {
   const { page, errors, ports } = await openSite(browser, url, { workerSerial: writer === 'worker' });
   ports.simulator = await startRelayedSimulator(sim.tool, work, rate);
-  ports.gather = 0; // every chunk as soon as it arrives, as Web Serial hands them over
+  ports.gather = Number(options.gather);
   try {
     await page.click('#connect-port');
     await waitFor(() => text(page, '#status').then((status) => status === 'connected'), 'the device connected');
@@ -63,10 +67,11 @@ const loads = Array.from({ length: Number(options.load) }, () => spawn('yes', { 
 const server = await serveFolder(options.site);
 const browser = await launchBrowser();
 try {
-  console.log(`site ${options.site}, ${options.seconds} s a run, ${loads.length} busy loops beside it`);
+  console.log(`site ${options.site}, ${options.seconds} s a run, reads gathered ${options.gather} ms, ${loads.length} busy loops beside it`);
   for (const writer of options.writers.split(',')) {
     for (const rate of options.rates.split(',').map(Number)) {
-      const f = await measure(browser, server.url, rate, writer, Number(options.seconds));
+      const f = await measure(browser, server.url, rate, writer, Number(options.seconds))
+        .catch((error) => ({ errors: `the run failed: ${error.message}` }));
       console.log(`${writer.padEnd(6)} sim ${String(rate).padStart(4)} frames/s (page counted ${f.frames}, `
         + `rendered ${f.render}/s): interval ${f.interval}, lateness p99 ${f.p99}, largest ${f.largest}; `
         + `value age ${f.age}${f.writer ? ` [${f.writer}]` : ''}${f.errors ? ` ERRORS ${f.errors}` : ''}`);

@@ -36,8 +36,10 @@ async function findPort({ index, info }) {
   return matches.length === 1 ? matches[0] : null;
 }
 
+// The figures of the frames this worker writes; in page mode the page keeps
+// its own.
 function postFigures() {
-  if (!run) return;
+  if (!run?.writer) return;
   postMessage({ type: 'figures', cadence: run.cadence.figures, ages: run.ages.figures, state: run.state, flags: run.flags });
 }
 
