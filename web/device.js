@@ -81,6 +81,12 @@ export function ingest(readers, chunk, time = clock()) {
 
 // ------------------------------------------------------------------ port
 
+// One road for every byte written to the device, as ingest is for every
+// byte read.
+function write(current, bytes) {
+  return current.writer.write(bytes);
+}
+
 async function connect() {
   const request = parseRequest($('#request').value);
   const baudRate = Number($('#baud').value);
@@ -114,7 +120,7 @@ async function connect() {
   current.reading = readAll(current);
   current.reading.then((why) => why && lose(current, why));
   try {
-    await current.writer.write(requestFrame(request[0], request[1]));
+    await write(current, requestFrame(request[0], request[1]));
   } catch (error) {
     await lose(current, `Writing the request failed: ${error.message}`);
   }
@@ -166,7 +172,7 @@ async function disconnect() {
   current.closing = true;
   let why = '';
   try {
-    await current.writer.write(stopFrame());
+    await write(current, stopFrame());
   } catch (error) {
     why = `The stop frame was not sent: ${error.message}`;
   }

@@ -39,8 +39,14 @@ const figures = [];
 const openSite = (options) => openSiteIn(browser, server.url, options);
 const startDevice = (rate) => startRelayedSimulator(sim, work, rate);
 
+// Waits for a status; one that never comes is named with the status shown.
 const statusIs = (page, status, selector = '#status') => page.waitForFunction(
-  (s, wanted) => document.querySelector(s).textContent === wanted, { timeout: 10_000 }, selector, status);
+  (s, wanted) => document.querySelector(s).textContent === wanted, { timeout: 10_000 }, selector, status)
+  .catch(async (error) => {
+    const shown = await page.evaluate((s) => [s, '#status-detail', '#sbus-writer']
+      .map((other) => document.querySelector(other).textContent).join(' | '), selector).catch(() => '');
+    throw new Error(`${selector} never read "${status}" (${error.message}); shown: ${shown}`);
+  });
 const stateIs = (page, state) => page.waitForFunction(
   (wanted) => document.querySelector('#sbus-state').dataset.state === wanted, { timeout: 10_000 }, state);
 const staleCells = (page, panel) => page.$$eval(`${panel} .cell[data-stale]`, (cells) => cells.length);
@@ -485,7 +491,7 @@ describe('the live page in chromium', { skip }, () => {
     await page.setOfflineMode(true);
     await page.reload({ waitUntil: 'load' });
     await page.waitForSelector('body[data-ready="true"]', { timeout: 10_000 });
-    await page.click('#demo');
+    await page.$eval('#demo', (button) => button.click());
     await statusIs(page, 'demo finished');
     await checkValues(page, path.join(site, 'sample_port_stream.bin'), Infinity, 'the demo offline');
     await page.setOfflineMode(false);
