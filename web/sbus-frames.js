@@ -11,8 +11,9 @@ export const SBUS_FLAGS_BYTE = 23;
 export const DEFAULT_LIMITS = { lost: 100, failsafe: 1000 };
 const CHANNEL_COUNT = 16;
 const CENTRE = 992;
-// Where each source's records come from, and the bridge's default map for it.
-const MAP_SOURCE = { device: 'port', hid: 'hid' };
+// The bridge's default map for each source (the sliders take no map; a map
+// file chosen for them is checked as the device's).
+export const MAP_SOURCE = { sliders: 'port', device: 'port', hid: 'hid' };
 
 export class FrameSource {
   #core = new BridgeCore();

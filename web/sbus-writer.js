@@ -1,8 +1,8 @@
 // The SBUS writer, a dedicated worker: it finds the port the page was
 // granted (navigator.serial.getPorts()), opens it at 100000 baud 8E2, and
-// makes and writes every frame on its own absolute deadlines, so rendering
-// on the page can never delay one; timers in a worker also keep their pace
-// in a background tab. Where the worker has no Web Serial, or cannot tell
+// makes and writes every frame on its own absolute deadlines, which
+// rendering on the page does not hold back; timers in a worker also keep
+// their pace in a background tab. Where the worker has no Web Serial, or cannot tell
 // which port was chosen, it says so and only keeps the deadlines, and the
 // page writes each frame itself (sbus.js).
 //
@@ -11,6 +11,7 @@
 // start {port: {index, info}, period, sbus2, config, sliders}, configure,
 // limits, sliders, sbus2, record, stop. To the page: started {mode: 'worker'
 // | 'page', why}, due {due} (page mode), figures {...}, failed {why}, stopped.
+import { clock as now } from './records.js';
 import { Cadence, nextDeadline } from './sbus-cadence.js';
 import { AgeFigures, FrameSource, SBUS_PORT } from './sbus-frames.js';
 
@@ -18,10 +19,6 @@ const FIGURES_EVERY = 250; // ms
 
 const frames = new FrameSource();
 let run = null;
-
-function now() {
-  return performance.timeOrigin + performance.now();
-}
 
 // The port the page chose: the one at the same place in this context's list
 // when its USB ids agree, or else the only one with those ids.

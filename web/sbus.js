@@ -5,8 +5,8 @@
 // frame on its own deadlines (sbus-writer.js); where it cannot, it only
 // keeps the deadlines and this side writes, which the panel says.
 import { BridgeCore } from './bridge-core.js';
-import { records } from './records.js';
-import { DEFAULT_LIMITS, FrameSource, AgeFigures, SBUS_PORT } from './sbus-frames.js';
+import { clock, records } from './records.js';
+import { AgeFigures, DEFAULT_LIMITS, FrameSource, MAP_SOURCE, SBUS_PORT } from './sbus-frames.js';
 import { Cadence } from './sbus-cadence.js';
 import { $, onAnimationFrame, setText } from './dom.js';
 
@@ -17,7 +17,6 @@ const LIMIT_RANGE = [1, 600000]; // ms, as zelkolink-bridge takes them
 // Receivers commonly map 172..1811 to 988..2012 µs, so 992 is 1500 µs.
 const LOW = [172, 988];
 const HIGH = [1811, 2012];
-const MAP_SOURCE = { sliders: 'port', device: 'port', hid: 'hid' };
 
 export function microseconds(value) {
   return Math.round(LOW[1] + ((value - LOW[0]) * (HIGH[1] - LOW[1])) / (HIGH[0] - LOW[0]));
@@ -107,7 +106,7 @@ function toWriter(message) {
 
 function writeHere(due) {
   if (!sender?.writer || sender.failed) return;
-  const sent = performance.timeOrigin + performance.now();
+  const sent = clock();
   const frame = sender.frames.frame(sent, view.sbus2.checked);
   sender.cadence.record(sent, due);
   sender.ages.add(frame.age);
