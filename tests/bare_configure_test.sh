@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The README's first command on a machine without the optional packages:
-# hidapi, python3-build and pytest, Mono, the JSON parser and tshark are made
-# unfindable (an empty pkg-config search path, a Python without them,
-# program paths that lead nowhere, find_package disabled). Configure must
-# name each part it leaves out, the build must finish, the example and the
-# installed zelkolink-dump must print decoded rows, and --hid must say in one
-# line what to install.
+# hidapi, python3-build and pytest, Mono and tshark are made unfindable (an
+# empty pkg-config search path, a Python without them, program paths that
+# lead nowhere). Configure must name each part it leaves out, the build must
+# finish, the example and the installed zelkolink-dump must print decoded
+# rows, --hid must say in one line what to install, and the bridge must read
+# --map files all the same (its JSON reader is its own).
 # Usage: bare_configure_test.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 source_dir=$1
@@ -22,11 +22,9 @@ PKG_CONFIG_LIBDIR= PKG_CONFIG_PATH= cmake -S "${source_dir}" -B "${work}/build" 
   -DZELKOLINK_PYTHON="${work}/python/bin/python3" \
   -DZELKOLINK_MCS="${work}/nowhere/mcs" -DZELKOLINK_MONO="${work}/nowhere/mono" \
   -DZELKOLINK_TSHARK="${work}/nowhere/tshark" \
-  -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON \
   > "${work}/configure.log" 2>&1 || { cat "${work}/configure.log"; fail "configure failed"; }
 grep "ZelkoLink" "${work}/configure.log"
 for part in "live HID in zelkolink-dump and zelkolink-bridge (apt-get install libhidapi-dev)" \
-            "--map in zelkolink-bridge (apt-get install nlohmann-json3-dev)" \
             "Python wheel (apt-get install python3-build python3-pytest)" \
             ".NET assembly (apt-get install mono-mcs mono-runtime)" \
             "Wireshark dissector test (apt-get install tshark)"; do
@@ -58,11 +56,12 @@ status=0
 "${work}/install/bin/zelkolink-dump" --help | grep -q "^Note: this build has no live HID" ||
   fail "--help does not say that this build has no live HID"
 status=0
-"${work}/install/bin/zelkolink-bridge" --from-file x --to-sbus y --map m.json \
+printf '{"channels": {"3": {"scale": "log"}}}' > "${work}/map.json"
+"${work}/install/bin/zelkolink-bridge" --from-file x --to-sbus y --map "${work}/map.json" \
   > /dev/null 2> "${work}/map.err" || status=$?
 [ "${status}" -eq 2 ] && [ "$(wc -l < "${work}/map.err")" -eq 1 ] &&
-  grep -q "^zelkolink-bridge: .*install nlohmann-json3-dev" "${work}/map.err" ||
+  grep -q "^zelkolink-bridge: .*map.json: channels.3.scale: expected" "${work}/map.err" ||
   fail "--map exited ${status} and said: $(cat "${work}/map.err")"
 
-echo "bare configure: ${rows} rows decoded, --hid refused in one line"
+echo "bare configure: ${rows} rows decoded, --hid refused in one line, --map read"
 echo "bare configure: 0 failures"

@@ -38,10 +38,9 @@ command -v zip >/dev/null || missing+=(zip)
 command -v unzip >/dev/null || missing+=(unzip)
 command -v strings >/dev/null || missing+=(binutils)
 command -v git >/dev/null || missing+=(git)
-# The WebAssembly build (clang's wasm32 target with WASI's libc), the browser
-# that tests the page, and the JSON parser of zelkolink-bridge's --map.
-for package in wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32 chromium \
-               nlohmann-json3-dev; do
+# The WebAssembly build (clang's wasm32 target with WASI's libc) and the
+# browser that tests the page.
+for package in wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32 chromium; do
   dpkg -s "${package}" >/dev/null 2>&1 || missing+=("${package}")
 done
 

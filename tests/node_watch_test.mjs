@@ -3,34 +3,17 @@
 // row equals the simulator's record decoded offline by zelkolink-dump, and
 // Ctrl-C or --count sends the stop frame.
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync } from 'node:fs';
+import { spawn } from 'node:child_process';
 import { once } from 'node:events';
-import os from 'node:os';
 import path from 'node:path';
 import { describe, test } from 'node:test';
-import { nativeTool } from '../bindings/js/tests/harness.mjs';
+import { nativeTool, offlineRecords, recordAt, startSimulator, stopSimulator, waitFor, workDir } from './tool_harness.mjs';
 
 const example = path.join(process.env.ZELKOLINK_NODE_EXAMPLE ?? '', 'watch.mjs');
 const sim = nativeTool('zelkolink-sim');
 const dump = nativeTool('zelkolink-dump');
 const skip = sim.skip ?? dump.skip ?? (process.env.ZELKOLINK_NODE_EXAMPLE ? undefined : 'the example is not installed');
-const work = mkdtempSync(path.join(os.tmpdir(), 'zelkolink-node-watch-'));
-
-async function startSimulator(name) {
-  const record = path.join(work, `${name}.record`);
-  const process_ = spawn(sim.tool, ['--record', record, '--seed', '7', '--rate', '300', '--noise'],
-    { stdio: ['ignore', 'pipe', 'pipe'] });
-  let log = '';
-  process_.stderr.on('data', (text) => { log += text; });
-  const [first] = await once(process_.stdout, 'data');
-  return { record, port: first.toString().trim(), events: () => log.split('\n').filter(Boolean), process: process_ };
-}
-
-async function stopSimulator(simulator) {
-  simulator.process.kill('SIGTERM');
-  await once(simulator.process, 'exit');
-}
+const work = workDir('node-watch');
 
 function runExample(args) {
   const child = spawn(process.execPath, [example, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
@@ -45,35 +28,26 @@ function runExample(args) {
 // Each row must hold the record's values after the last frame that ended
 // within its read: the offline records one byte per call are the reference.
 function checkRows(rows, record) {
-  const offline = execFileSync(dump.tool, ['--chunk', '1', '--json', record], { encoding: 'utf8' })
-    .trim().split('\n').map((line) => JSON.parse(line));
+  const offline = offlineRecords(dump.tool, record);
   let previous = 0;
   for (const row of rows) {
-    const match = offline.filter((r) => r.offset <= row.offset).at(-1);
+    const match = recordAt(offline, row.offset);
     assert.ok(match && match.offset > previous, `row at offset ${row.offset} completed no frame`);
     assert.deepEqual([row.inputs, row.channels], [match.inputs, match.channels], `row at offset ${row.offset}`);
     previous = row.offset;
   }
 }
 
-async function waitFor(predicate, seconds = 10) {
-  const deadline = Date.now() + seconds * 1000;
-  while (!predicate()) {
-    if (Date.now() > deadline) throw new Error('timed out');
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
-}
-
 describe('examples/node/watch.mjs', { skip }, () => {
   test('CSV rows until Ctrl-C, then the stop frame', async () => {
-    const simulator = await startSimulator('csv');
+    const simulator = await startSimulator(sim.tool, work, { name: 'csv' });
     try {
       const run = runExample([simulator.port]);
-      await waitFor(() => run.rows() >= 10);
+      await waitFor(() => run.rows() >= 10, '10 rows');
       run.child.kill('SIGINT');
       const { status, out, err } = await run.exited;
       assert.equal(status, 0, err);
-      await waitFor(() => simulator.events().includes('stop'));
+      await waitFor(() => simulator.events().includes('stop'), 'the stop frame');
       assert.deepEqual(simulator.events(), ['request 01 00', 'stop']);
       const [header, ...lines] = out.trim().split('\n');
       assert.equal(header.split(',').length, 2 + 9 + 32);
@@ -88,13 +62,13 @@ describe('examples/node/watch.mjs', { skip }, () => {
   });
 
   test('--json --count 25 --request 02,7f: 25 rows, then the stop frame', async () => {
-    const simulator = await startSimulator('json');
+    const simulator = await startSimulator(sim.tool, work, { name: 'json' });
     try {
       const { status, out, err } = await runExample([simulator.port, '--json', '--count', '25', '--request', '02,7f']).exited;
       assert.equal(status, 0, err);
       const rows = out.trim().split('\n').map((line) => JSON.parse(line));
       assert.equal(rows.length, 25);
-      await waitFor(() => simulator.events().includes('stop'));
+      await waitFor(() => simulator.events().includes('stop'), 'the stop frame');
       assert.deepEqual(simulator.events(), ['request 02 7F', 'stop']);
       checkRows(rows, simulator.record);
     } finally {

@@ -1,11 +1,15 @@
 // The device panel: a port opened with Web Serial, the request frame
-// written, every chunk read fed to a PortParser of this connection's own,
-// and the newest record rendered once per animation frame. The demo plays
+// written, every chunk read fed with its time to the readers of this
+// connection's own, and the newest record rendered once per animation frame.
+// The readers are a PortParser for the values shown and a BridgeCore that
+// tells the SBUS panel what each record carried (records.js). The demo plays
 // the sample capture down the same road.
 import { PortParser, requestFrame, stopFrame } from './zelkolink.js';
-import { RateMeter, feedCounting, formatAge, parseRequest, scaleFor } from './link.js';
+import { BridgeCore } from './bridge-core.js';
+import { RateMeter, feedCounting, formatAge, isStale, parseRequest, scaleFor, staleNote } from './panel-logic.js';
+import { clock, publish } from './records.js';
 import { StripChart } from './chart.js';
-import { $, buildCells, onAnimationFrame, setText, showValues } from './dom.js';
+import { $, buildCells, markStale, onAnimationFrame, setText, showValues } from './dom.js';
 
 const INPUT_COUNT = 9;
 const CHANNEL_COUNT = 32;
@@ -13,8 +17,12 @@ const DEMO_PIECE = 37; // bytes per demo chunk, cutting frames anywhere
 const DEMO_PAUSE = 40; // ms between demo chunks
 
 // The newest record and the counters. The values stay on screen after a
-// disconnect or a lost port; the counters go on counting down to zero.
-const latest = { inputs: null, channels: null, lastFrame: null, charted: null, dirty: false };
+// disconnect or a lost port, marked stale; the counters go on counting down
+// to zero. Times are on the records' clock (records.js).
+const latest = {
+  inputs: null, channels: null, lastFrame: null, charted: null, dirty: false,
+  fresh: { inputs: null, channels: null }, // when each part last came
+};
 const frameRate = new RateMeter();
 const byteRate = new RateMeter();
 const scales = { in: 255, ch: 255 };
@@ -29,6 +37,7 @@ const view = {
   fps: $('#fps'),
   bps: $('#bps'),
   age: $('#since'),
+  stale: $('#stale-note'),
   connect: $('#connect-port'),
   disconnect: $('#disconnect-port'),
   demo: $('#demo'),
@@ -45,20 +54,38 @@ function setStatus(status, detail = '') {
   view.disconnect.disabled = link === null;
 }
 
-// One road for every byte: the chunk, whatever its size, into the parser.
-function ingest(parser, chunk) {
-  const now = performance.now();
-  byteRate.add(now, chunk.length);
-  const frames = feedCounting(parser, chunk);
+// A connection's readers: a fresh pair for every connection (and every
+// demo), so no frame ever mixes two connections' bytes.
+export function newReaders() {
+  return { parser: new PortParser(), core: new BridgeCore() };
+}
+
+// One road for every byte: the chunk, whatever its size, read at `time`.
+export function ingest(readers, chunk, time = clock()) {
+  byteRate.add(time, chunk.length);
+  const frames = feedCounting(readers.parser, chunk);
+  const carried = readers.core.feedPort(chunk);
+  if (carried.frame) {
+    const { inputs, channels } = readers.core.values;
+    publish({ source: 'device', values: { inputs, channels }, carried, time });
+  }
+  if (carried.inputs) latest.fresh.inputs = time;
+  if (carried.channels) latest.fresh.channels = time;
   if (frames === 0) return;
-  frameRate.add(now, frames);
-  latest.inputs = parser.inputs;
-  latest.channels = parser.channels;
-  latest.lastFrame = now;
+  frameRate.add(time, frames);
+  latest.inputs = readers.parser.inputs;
+  latest.channels = readers.parser.channels;
+  latest.lastFrame = time;
   latest.dirty = true;
 }
 
 // ------------------------------------------------------------------ port
+
+// One road for every byte written to the device, as ingest is for every
+// byte read.
+function write(current, bytes) {
+  return current.writer.write(bytes);
+}
 
 async function connect() {
   const request = parseRequest($('#request').value);
@@ -83,8 +110,7 @@ async function connect() {
     setStatus('idle', `The port did not open: ${error.message}`);
     return;
   }
-  // A fresh parser for every connection: no frame mixes two connections.
-  const current = { port, parser: new PortParser(), closing: false };
+  const current = { port, readers: newReaders(), closing: false };
   link = current;
   current.onDisconnect = () => lose(current, 'The device went away.');
   port.addEventListener('disconnect', current.onDisconnect);
@@ -94,7 +120,7 @@ async function connect() {
   current.reading = readAll(current);
   current.reading.then((why) => why && lose(current, why));
   try {
-    await current.writer.write(requestFrame(request[0], request[1]));
+    await write(current, requestFrame(request[0], request[1]));
   } catch (error) {
     await lose(current, `Writing the request failed: ${error.message}`);
   }
@@ -108,7 +134,7 @@ async function readAll(current) {
     for (;;) {
       const { value, done } = await current.reader.read();
       if (done) break;
-      ingest(current.parser, value);
+      ingest(current.readers, value);
     }
     return current.closing ? '' : 'The port stopped sending.';
   } catch (error) {
@@ -146,7 +172,7 @@ async function disconnect() {
   current.closing = true;
   let why = '';
   try {
-    await current.writer.write(stopFrame());
+    await write(current, stopFrame());
   } catch (error) {
     why = `The stop frame was not sent: ${error.message}`;
   }
@@ -173,10 +199,10 @@ async function playDemo() {
     setStatus('idle', `The sample capture did not load: ${error.message}`);
     return;
   }
-  const parser = new PortParser();
+  const readers = newReaders();
   setStatus('demo', `Playing the sample capture, ${capture.length} bytes.`);
   const step = (at) => {
-    ingest(parser, capture.subarray(at, at + DEMO_PIECE));
+    ingest(readers, capture.subarray(at, at + DEMO_PIECE));
     if (at + DEMO_PIECE < capture.length) demoTimer = setTimeout(step, DEMO_PAUSE, at + DEMO_PIECE);
     else setStatus('demo finished', 'The sample capture has played; press Demo to play it again.');
   };
@@ -194,7 +220,8 @@ function valueOf(name) {
   return values ? values[Number(name.slice(2))] : undefined;
 }
 
-function render(now) {
+function render() {
+  const now = clock();
   if (latest.dirty) {
     latest.dirty = false;
     scales.in = Math.max(scales.in, scaleFor(Math.max(...latest.inputs)));
@@ -207,6 +234,10 @@ function render(now) {
   setText(view.fps, String(Math.round(frameRate.rate(now))));
   setText(view.bps, String(Math.round(byteRate.rate(now))));
   setText(view.age, formatAge(latest.lastFrame, now));
+  markStale(view.inputs, isStale(latest.fresh.inputs, now));
+  markStale(view.channels, isStale(latest.fresh.channels, now));
+  const freshest = Math.max(latest.fresh.inputs ?? -Infinity, latest.fresh.channels ?? -Infinity);
+  setText(view.stale, staleNote(freshest === -Infinity ? null : freshest, now));
   chart.pick(pickedSeries());
   // A point per animation frame that brought news: no flat line is drawn
   // through a time without frames.

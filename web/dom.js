@@ -1,6 +1,6 @@
 // Small DOM helpers shared by the panels, and the one animation-frame loop
 // that all rendering runs in.
-import { barFraction } from './link.js';
+import { barFraction } from './panel-logic.js';
 
 export const $ = (selector) => document.querySelector(selector);
 
@@ -30,7 +30,7 @@ export function buildCells(container, { prefix, count, attribute, chart = false 
     bar.append(fill);
     cell.append(label, value, bar);
     container.append(cell);
-    cells.push({ value, fill, shown: null });
+    cells.push({ cell, value, fill, shown: null, stale: false });
   }
   return cells;
 }
@@ -44,6 +44,15 @@ export function showValues(cells, values, scale) {
     cell.value.textContent = String(value);
     cell.fill.style.width = `${(barFraction(value, scale) * 100).toFixed(2)}%`;
   });
+}
+
+// Greys the cells' values, with data-stale on each cell, or clears it.
+export function markStale(cells, stale) {
+  for (const cell of cells) {
+    if (cell.stale === stale) continue;
+    cell.stale = stale;
+    cell.cell.toggleAttribute('data-stale', stale);
+  }
 }
 
 export function setText(element, text) {

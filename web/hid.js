@@ -1,8 +1,11 @@
 // The HID panel: a game controller chosen with WebHID, each input report
-// decoded by its layout, the newest values rendered once per animation frame.
-import { decodeReport } from './report.js';
-import { scaleFor } from './link.js';
-import { $, buildCells, onAnimationFrame, setText, showValues } from './dom.js';
+// decoded by its length as zelkolink-bridge and zelkolink-dump do (their
+// code, in bridge-core.wasm), handed to the SBUS panel with its read time,
+// and the newest values rendered once per animation frame.
+import { BridgeCore } from './bridge-core.js';
+import { isStale, scaleFor, staleNote } from './panel-logic.js';
+import { clock, publish } from './records.js';
+import { $, buildCells, markStale, onAnimationFrame, setText, showValues } from './dom.js';
 
 const VALUE_COUNT = 11; // a game controller's; a compatible device fills 9
 
@@ -13,13 +16,15 @@ export const CONTROLLER_FILTERS = [
   { usagePage: 0x01, usage: 0x08 },
 ];
 
-const latest = { layout: '', values: null, rejected: 0, dirty: false, scale: 255 };
+const latest = { layout: '', values: null, rejected: 0, dirty: false, scale: 255, fresh: null };
+const reports = new BridgeCore();
 let device = null;
 
 const view = {
   status: $('#hid-status'),
   layout: $('#hid-layout'),
   rejected: $('#hid-rejected'),
+  stale: $('#hid-stale-note'),
   connect: $('#connect-hid'),
   disconnect: $('#disconnect-hid'),
   values: buildCells($('#hid-values'), { prefix: 'v', count: VALUE_COUNT, attribute: 'hid' }),
@@ -32,11 +37,15 @@ function setStatus(status) {
 }
 
 function onReport(event) {
+  const time = clock();
   const data = new Uint8Array(event.data.buffer, event.data.byteOffset, event.data.byteLength);
-  const decoded = decodeReport(data);
+  const decoded = reports.decodeHid(data);
   if (decoded) {
     latest.layout = decoded.layout;
     latest.values = decoded.values;
+    latest.fresh = time;
+    const { hid, hidBits } = reports.values;
+    publish({ source: 'hid', values: { hid, hidBits }, time });
   } else {
     latest.rejected++;
   }
@@ -81,6 +90,9 @@ async function disconnect() {
 }
 
 function render() {
+  const now = clock();
+  markStale(view.values, isStale(latest.fresh, now));
+  setText(view.stale, staleNote(latest.fresh, now));
   if (!latest.dirty) return;
   latest.dirty = false;
   setText(view.layout, latest.layout);

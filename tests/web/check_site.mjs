@@ -2,14 +2,14 @@
 // chromium: the values shown must be the sample capture's last record as
 // zelkolink-dump decodes it, with no console error.
 //   ZELKOLINK_WEB_MODULES=DIR ZELKOLINK_NATIVE_BIN=DIR node tests/web/check_site.mjs SITE
-import { execFileSync } from 'node:child_process';
 import path from 'node:path';
 import { launchBrowser, openPage, serveFolder, shownValues } from './harness.mjs';
+import { nativeTool, offlineRecords } from '../tool_harness.mjs';
 
 const site = process.argv[2];
-const dump = path.join(process.env.ZELKOLINK_NATIVE_BIN ?? 'build/linux/bin', 'zelkolink-dump');
-const expected = execFileSync(dump, ['--json', path.join(site, 'sample_port_stream.bin')], { encoding: 'utf8' })
-  .trim().split('\n').map((line) => JSON.parse(line)).at(-1);
+const dump = nativeTool('zelkolink-dump');
+if (dump.skip) throw new Error(dump.skip);
+const expected = offlineRecords(dump.tool, path.join(site, 'sample_port_stream.bin')).at(-1);
 
 // One visit in a fresh browser; resolves to what went wrong, or '' when
 // the demo showed the expected values.

@@ -1,23 +1,31 @@
 // Test doubles of navigator.serial and navigator.hid, installed in the page
-// before its scripts run. They implement what the page uses of Web Serial
-// and WebHID, as strictly as Chromium does (open twice, close with a locked
-// stream, a report before open: all refused), and carry real bytes: every
-// port call goes to the test through functions it exposed on window.
-//   __zlSerialOpen(id, options)     the page opened port id
-//   __zlSerialRead(id)              -> {data: base64} | {done: true} | {lost: why}
-//   __zlSerialWrite(id, base64)     the page wrote these bytes
-//   __zlSerialCancel(id)            the page cancelled its read
-//   __zlSerialClose(id)             the page closed the port
-//   __zlHidRequest(options)         the page asked for a HID device
-// The test reaches back with window.__zlUnplug(id) and window.__zlHidReport(id, bytes).
+// (and navigator.serial in every worker) before its scripts run. They
+// implement what the page uses of Web Serial and WebHID, as strictly as
+// Chromium does (open twice, close with a locked stream, a report before
+// open: all refused), and carry real bytes: every port call goes to the test
+// through functions on globalThis, which the test exposes in the page and
+// relays over a CDP binding in a worker (installWorkerRelay):
+//   __zlSerialRequest()                 -> the id of a port newly granted
+//   __zlSerialGranted()                 -> the ids of every port granted
+//   __zlSerialOpen(id, options, scope)  scope 'page' or 'worker' opened it
+//   __zlSerialRead(id)                  -> {data: base64} | {done: true} | {lost: why}
+//   __zlSerialWrite(id, base64)         these bytes were written
+//   __zlSerialCancel(id)                the read was cancelled
+//   __zlSerialClose(id)                 the port was closed
+//   __zlHidRequest(options)             the page asked for a HID device
+// The test reaches back with __zlUnplug(id) and __zlHidReport(id, bytes).
+// Each function is evaluated on its own in its context, so each holds all
+// it needs.
 export function installDoubles() {
+  const scope = typeof window === 'undefined' ? 'worker' : 'page';
+  const NavigatorType = globalThis.Navigator ?? globalThis.WorkerNavigator;
+  const call = (name, ...args) => globalThis[name](...args);
   const toBase64 = (bytes) => {
     let text = '';
     for (let k = 0; k < bytes.length; k += 0x8000) text += String.fromCharCode(...bytes.subarray(k, k + 0x8000));
     return btoa(text);
   };
   const fromBase64 = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
-  const ports = [];
 
   class SerialPort extends EventTarget {
     #id;
@@ -40,15 +48,15 @@ export function installDoubles() {
       if (!options || !Number.isInteger(options.baudRate) || options.baudRate <= 0) {
         throw new TypeError('Failed to execute \'open\' on \'SerialPort\': a positive baudRate is required.');
       }
-      await window.__zlSerialOpen(this.#id, {
+      await call('__zlSerialOpen', this.#id, {
         baudRate: options.baudRate, dataBits: options.dataBits ?? 8,
         parity: options.parity ?? 'none', stopBits: options.stopBits ?? 1,
-      });
+      }, scope);
       const id = this.#id;
       const port = this;
       this.#readable = new ReadableStream({
         async pull(controller) {
-          const reply = await window.__zlSerialRead(id);
+          const reply = await call('__zlSerialRead', id);
           if (reply.lost) {
             controller.error(new DOMException(reply.lost, 'NetworkError'));
           } else if (reply.done) {
@@ -57,7 +65,7 @@ export function installDoubles() {
             controller.enqueue(fromBase64(reply.data));
           }
         },
-        cancel: () => window.__zlSerialCancel(id),
+        cancel: () => call('__zlSerialCancel', id),
       }, { highWaterMark: 0 });
       this.#writable = new WritableStream({
         async write(chunk) {
@@ -65,7 +73,7 @@ export function installDoubles() {
             throw new TypeError('Failed to write: the chunk is not an ArrayBuffer or a view of one.');
           }
           if (!port.#readable) throw new DOMException('The port is closed.', 'InvalidStateError');
-          await window.__zlSerialWrite(id, toBase64(new Uint8Array(chunk)));
+          await call('__zlSerialWrite', id, toBase64(new Uint8Array(chunk)));
         },
       });
     }
@@ -77,20 +85,22 @@ export function installDoubles() {
       }
       this.#readable = null;
       this.#writable = null;
-      await window.__zlSerialClose(this.#id);
+      await call('__zlSerialClose', this.#id);
     }
   }
 
+  // One object per granted port in this context, as Chromium keeps them.
+  const ports = new Map();
+  const portFor = (id) => {
+    if (!ports.has(id)) ports.set(id, new SerialPort(id));
+    return ports.get(id);
+  };
   const serial = new EventTarget();
-  serial.requestPort = async () => {
-    const port = new SerialPort(ports.length);
-    ports.push(port);
-    return port;
-  };
-  serial.getPorts = async () => ports.slice();
-  window.__zlUnplug = (id) => {
-    ports[id].dispatchEvent(new Event('disconnect'));
-  };
+  serial.requestPort = async () => portFor(await call('__zlSerialRequest'));
+  serial.getPorts = async () => (await call('__zlSerialGranted')).map(portFor);
+  globalThis.__zlUnplug = (id) => ports.get(id)?.dispatchEvent(new Event('disconnect'));
+  Object.defineProperty(NavigatorType.prototype, 'serial', { get: () => serial, configurable: true });
+  if (scope === 'worker') return;
 
   class HIDDevice extends EventTarget {
     opened = false;
@@ -113,13 +123,13 @@ export function installDoubles() {
     if (!options || !Array.isArray(options.filters)) {
       throw new TypeError('Failed to execute \'requestDevice\' on \'HID\': filters are required.');
     }
-    await window.__zlHidRequest(options);
+    await call('__zlHidRequest', options);
     const device = new HIDDevice();
     devices.push(device);
     return [device];
   };
   hid.getDevices = async () => devices.filter((device) => device.opened);
-  window.__zlHidReport = (id, reportId, bytes) => {
+  globalThis.__zlHidReport = (id, reportId, bytes) => {
     const device = devices[id];
     if (!device.opened) return false;
     const event = new Event('inputreport');
@@ -131,13 +141,46 @@ export function installDoubles() {
     device.dispatchEvent(event);
     return true;
   };
-
-  Object.defineProperty(Navigator.prototype, 'serial', { get: () => serial, configurable: true });
-  Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid, configurable: true });
+  Object.defineProperty(NavigatorType.prototype, 'hid', { get: () => hid, configurable: true });
 }
 
-// For a browser without either API.
+// For a browser (or a worker) without the APIs.
 export function removeApis() {
-  delete Navigator.prototype.serial;
-  delete Navigator.prototype.hid;
+  const NavigatorType = globalThis.Navigator ?? globalThis.WorkerNavigator;
+  delete NavigatorType.prototype.serial;
+  delete NavigatorType.prototype.hid;
+}
+
+// In a worker: the port functions above, as calls over the CDP binding
+// __zlCall (a JSON {id, name, args}), answered by the test evaluating
+// __zlReply(id, {value} | {error}).
+export function installWorkerRelay() {
+  const binding = globalThis.__zlCall;
+  const pending = new Map();
+  let next = 0;
+  globalThis.__zlReply = (id, reply) => {
+    const { resolve, reject } = pending.get(id);
+    pending.delete(id);
+    if ('error' in reply) reject(new Error(reply.error));
+    else resolve(reply.value);
+  };
+  for (const name of ['__zlSerialRequest', '__zlSerialGranted', '__zlSerialOpen', '__zlSerialRead',
+    '__zlSerialWrite', '__zlSerialCancel', '__zlSerialClose']) {
+    globalThis[name] = (...args) => new Promise((resolve, reject) => {
+      const id = next++;
+      pending.set(id, { resolve, reject });
+      binding(JSON.stringify({ id, name, args }));
+    });
+  }
+}
+
+// In a worker: every deadline it hands the page (a 'due' message, when the
+// page writes the frames) kept in __zlDues, for the test to check.
+export function recordDeadlines() {
+  globalThis.__zlDues = [];
+  const post = globalThis.postMessage.bind(globalThis);
+  globalThis.postMessage = (message, ...rest) => {
+    if (message?.type === 'due') globalThis.__zlDues.push(message.due);
+    return post(message, ...rest);
+  };
 }

@@ -2,8 +2,8 @@
 // no sleeping: the SBUS deadlines, the frame count, the rates and the scale.
 import assert from 'node:assert/strict';
 import { describe, test } from 'node:test';
-import { Cadence, nextDeadline } from '../../web/clock.js';
-import { RateMeter, feedCounting, formatAge, parseRequest, scaleFor } from '../../web/link.js';
+import { Cadence, nextDeadline } from '../../web/sbus-cadence.js';
+import { RateMeter, feedCounting, formatAge, parseRequest, scaleFor, staleNote } from '../../web/panel-logic.js';
 
 describe('SBUS deadlines', () => {
   test('slots are due on the clock, never a period after a late send', () => {
@@ -17,12 +17,19 @@ describe('SBUS deadlines', () => {
     assert.equal(nextDeadline(1000, 14, 1013, 1014), 1028);
   });
 
-  test('the cadence figures: mean interval and the latest send', () => {
+  test('the cadence figures: mean interval, p99 and the latest send', () => {
     const cadence = new Cadence();
     assert.equal(cadence.meanInterval, null);
+    assert.equal(cadence.p99Lateness, null);
     [[1014.2, 1014], [1028.1, 1028], [1045, 1042], [1056.3, 1056]].forEach(([sent, due]) => cadence.record(sent, due));
     assert.ok(Math.abs(cadence.meanInterval - 14.0333) < 1e-3);
     assert.equal(cadence.maxLateness, 3);
+    // 980 sends 0.2 ms late, 19 at 1.52 ms, one at 40 ms: p99 is the upper
+    // edge of the 1.50..1.55 ms bin, not the largest.
+    const many = new Cadence();
+    for (let k = 0; k < 1000; k++) many.record(14 * k + (k < 980 ? 0.2 : k < 999 ? 1.52 : 40), 14 * k);
+    assert.ok(Math.abs(many.p99Lateness - 1.55) < 1e-9, many.p99Lateness);
+    assert.equal(many.maxLateness, 40);
   });
 });
 
@@ -58,5 +65,13 @@ describe('the device panel\'s counts', () => {
     assert.equal(formatAge(null, 5), 'never');
     assert.equal(formatAge(1000, 1012.4), '12 ms');
     assert.equal(formatAge(1000, 4460), '3.5 s');
+  });
+
+  test('values go stale after 100 ms without a fresh record, and say since when', () => {
+    const fresh = new Date(2026, 0, 2, 9, 5, 7, 42).getTime();
+    assert.equal(staleNote(null, fresh), '');
+    assert.equal(staleNote(fresh, fresh + 99.9), '');
+    assert.equal(staleNote(fresh, fresh + 100), 'stale since 09:05:07.042 (100 ms)');
+    assert.equal(staleNote(fresh, fresh + 2500), 'stale since 09:05:07.042 (2.5 s)');
   });
 });

@@ -173,25 +173,6 @@ class ReaderThread {
   std::thread thread_;
 };
 
-// What the SBUS loop sends in each state: before the first record the
-// failsafe values, while fresh or just lost the newest values mapped (held
-// from then on), in failsafe each channel's failsafe value or its held one.
-class ChannelChoice {
- public:
-  explicit ChannelChoice(const ChannelMap& map) : map_(map), held_(waiting_channels(map)) {}
-
-  SbusChannels next(LinkState state, const SourceValues& values) {
-    if (state == LinkState::ok || state == LinkState::lost) held_ = map_channels(map_, values);
-    if (state == LinkState::waiting) return waiting_channels(map_);
-    if (state == LinkState::failsafe) return failsafe_channels(map_, held_);
-    return held_;
-  }
-
- private:
-  const ChannelMap& map_;
-  SbusChannels held_;
-};
-
 struct LoopResult {
   uint64_t sent = 0;
   int status = zelkolink_tools::kExitOk;
@@ -205,7 +186,7 @@ LoopResult run_sbus_loop(const Options& options, const ChannelMap& map, SourceCo
   const RunClock& clock = context.clock;
   const HealthLimits limits{milliseconds(options.lost_ms), milliseconds(options.failsafe_ms)};
   StatusLine status;
-  ChannelChoice choice(map);
+  SbusChannels held = waiting_channels(map);
   LinkState shown = LinkState::waiting;
   LoopResult result;
   try {
@@ -215,8 +196,8 @@ LoopResult run_sbus_loop(const Options& options, const ChannelMap& map, SourceCo
       const Newest::Snapshot latest = context.newest.snapshot();
       const nanoseconds now = clock.now();
       const LinkState state = link_state(latest.last_fresh, now, limits);
-      zelkolink_tools::SbusFrame frame =
-          zelkolink_tools::make_sbus_frame(choice.next(state, latest.values), options.sbus2);
+      zelkolink_tools::SbusFrame frame = zelkolink_tools::make_sbus_frame(
+          frame_channels(map, state, latest.values, held), options.sbus2);
       frame[zelkolink_tools::kSbusFlagsByte] = sbus_flags(state);
       if (output.write(frame, now, options.exit_on_loss)) {
         ++result.sent;

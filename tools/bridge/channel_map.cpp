@@ -118,4 +118,19 @@ SbusChannels waiting_channels(const ChannelMap& map) {
   return failsafe_channels(map, centre);
 }
 
+SbusChannels frame_channels(const ChannelMap& map, LinkState state, const SourceValues& values,
+                            SbusChannels& held) {
+  switch (state) {
+    case LinkState::waiting:
+      return waiting_channels(map);
+    case LinkState::ok:
+    case LinkState::lost:
+      held = map_channels(map, values);
+      return held;
+    case LinkState::failsafe:
+      return failsafe_channels(map, held);
+  }
+  return failsafe_channels(map, held);
+}
+
 }  // namespace zelkolink_bridge

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "link_health.hpp"
 #include "sbus_frame.hpp"
 #include "zelkolink.hpp"
 
@@ -78,5 +79,12 @@ SbusChannels failsafe_channels(const ChannelMap& map, const SbusChannels& held);
 
 // Before the first record: each channel's failsafe value, or the centre.
 SbusChannels waiting_channels(const ChannelMap& map);
+
+// The channels of the frame sent in this state, as a receiver shows them:
+// while values are fresh or just lost, their mapping, which is kept in held;
+// in failsafe, failsafe values over held; before the first record, the
+// waiting channels. held starts as waiting_channels(map).
+SbusChannels frame_channels(const ChannelMap& map, LinkState state, const SourceValues& values,
+                            SbusChannels& held);
 
 }  // namespace zelkolink_bridge

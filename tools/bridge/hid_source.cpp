@@ -17,29 +17,6 @@ using zelkolink_tools::HidDevice;
 using zelkolink_tools::ToolError;
 
 constexpr milliseconds kReadWait{20};
-// Significant bits of the game controller's eleven values.
-constexpr std::array<uint8_t, kHidValueCount> kGameControllerBits{16, 16, 16, 12, 12, 12,
-                                                                  12, 12, 4,  16, 8};
-
-// Decodes one report by its length, as zelkolink-dump does: 19 bytes for a
-// game controller, 23 starting FA for a compatible device. False for
-// anything else.
-bool decode_report(std::span<const uint8_t> report, SourceValues& values) {
-  GameControllerState state;
-  if (zelkolink::parse_hid_game_controller_device(state, report)) {
-    std::copy(std::begin(state.value), std::end(state.value), values.hid.begin());
-    values.hid_bits = kGameControllerBits;
-    return true;
-  }
-  InputValues inputs;
-  if (zelkolink::parse_hid_compatible_device(inputs, report)) {
-    values.hid = {};
-    std::copy(std::begin(inputs.value), std::end(inputs.value), values.hid.begin());
-    values.hid_bits.fill(16);
-    return true;
-  }
-  return false;
-}
 
 class HidSource final : public Source {
  public:
@@ -78,7 +55,8 @@ class HidSource final : public Source {
       }
       if (got == 0) continue;
       const std::chrono::nanoseconds read_at = context.clock.now();
-      if (decode_report(std::span(report).first(got), values_)) {
+      if (decode_hid_bytes(std::span(report).first(got), values_) !=
+          zelkolink_tools::HidLayout::none) {
         context.newest.publish(values_, true, read_at);
       }
     }

@@ -15,7 +15,7 @@ int run(std::span<const char* const> arguments) {
   using namespace zelkolink_bridge;
   const Options options = parse_options(arguments);
   if (options.help) {
-    std::fputs(help_text(hid_source_note(), map_file_note()).c_str(), stdout);
+    std::fputs(help_text(hid_source_note()).c_str(), stdout);
     return std::fflush(stdout) == 0 ? zelkolink_tools::kExitOk : zelkolink_tools::kExitBadInput;
   }
   ChannelMap map =

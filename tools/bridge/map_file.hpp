@@ -1,7 +1,4 @@
-// The --map file: a JSON file that changes the mapping of the SBUS channels
-// it names. Read with nlohmann-json when the build has it
-// (map_file_json.cpp); without it, map_file_unavailable.cpp refuses --map
-// and says how to add it.
+// The --map file: read_map_text (map_text.hpp) over the contents of a file.
 #pragma once
 
 #include <string>
@@ -10,13 +7,8 @@
 
 namespace zelkolink_bridge {
 
-// Reads the map file at path over `base`: channels the file does not name
-// keep their rule in base. Throws ToolError (bad usage) with one line naming
-// the file and the key ("map.json: channels.3.scale: ...") or the line and
-// column of a syntax error, and for a file that cannot be read.
+// Reads the map file at path over base. Throws ToolError (bad usage) with the
+// one line of map_text.hpp, or naming a file that cannot be read.
 ChannelMap read_map_file(const std::string& path, const ChannelMap& base);
-
-// What --help says about --map in this build.
-const char* map_file_note();
 
 }  // namespace zelkolink_bridge

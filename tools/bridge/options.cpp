@@ -79,7 +79,7 @@ Options parse_options(std::span<const char* const> arguments) {
   return options;
 }
 
-std::string help_text(const char* hid_note, const char* map_note) {
+std::string help_text(const char* hid_note) {
   std::string text = R"(Usage: zelkolink-bridge --from-port PORT --to-sbus PORT [options]
        zelkolink-bridge --from-hid VID:PID[:SERIAL] --to-sbus PORT [options]
        zelkolink-bridge --from-file CAPTURE --to-sbus PORT [options]
@@ -129,9 +129,7 @@ Mapping:
                      invert mirrors about 992; trim is added last; failsafe
                      is "hold" (default) or a value in SBUS units. A bad
                      file exits 2 naming the key or the line.
-)";
-  text += map_note;
-  text += R"(
+
 Failsafe:
   --lost-ms N        no fresh values for N ms: frames carry the frame-lost
                      flag (byte 23, 0x04) and hold the last values

@@ -42,8 +42,8 @@ struct Options {
 // --to-sbus, or a --failsafe-ms not longer than --lost-ms.
 Options parse_options(std::span<const char* const> arguments);
 
-// The full --help text, ending in a newline. The notes say what this build
-// leaves out of --from-hid and --map ("" when nothing).
-std::string help_text(const char* hid_note, const char* map_note);
+// The full --help text, ending in a newline. The note says what this build
+// leaves out of --from-hid ("" when nothing).
+std::string help_text(const char* hid_note);
 
 }  // namespace zelkolink_bridge

@@ -24,27 +24,6 @@ using zelkolink_tools::ToolError;
 
 constexpr milliseconds kReadWait{20};  // the longest a stop or an end waits to be seen
 
-// The parser writes every position of the part a record carries, so a part
-// still holding this pattern after a call was not carried. (A record equal
-// to the whole pattern would be missed, and counted as not fresh: the safe
-// side.)
-constexpr uint16_t unwritten(std::size_t position) {
-  return static_cast<uint16_t>(0xA5C3u ^ (position * 0x0111u));
-}
-
-template <typename Record>
-void mark_unwritten(Record& record) {
-  for (std::size_t k = 0; k < std::size(record.value); ++k) record.value[k] = unwritten(k);
-}
-
-template <typename Record>
-bool was_written(const Record& record) {
-  for (std::size_t k = 0; k < std::size(record.value); ++k) {
-    if (record.value[k] != unwritten(k)) return true;
-  }
-  return false;
-}
-
 class PortSource final : public Source {
  public:
   PortSource(const zelkolink_tools::PortLinkSettings& settings,
@@ -150,26 +129,6 @@ class FileSource final : public Source {
 };
 
 }  // namespace
-
-Carried decode_port_bytes(std::span<const uint8_t> bytes, SourceValues& values) {
-  InputValues inputs;
-  ChannelValues channels;
-  mark_unwritten(inputs);
-  mark_unwritten(channels);
-  Carried carried;
-  carried.frame = zelkolink::feed_port_stream(bytes, &inputs, &channels);
-  if (!carried.frame) return carried;
-  carried.inputs = was_written(inputs);
-  carried.channels = was_written(channels);
-  if (carried.inputs) values.inputs = inputs;
-  if (carried.channels) values.channels = channels;
-  return carried;
-}
-
-bool is_fresh(const Carried& carried, const Uses& uses) {
-  if (!uses.inputs && !uses.channels) return carried.frame;  // a map of constants only
-  return (uses.inputs && carried.inputs) || (uses.channels && carried.channels);
-}
 
 std::unique_ptr<Source> open_port_source(const zelkolink_tools::PortLinkSettings& settings,
                                          const std::optional<std::string>& capture) {

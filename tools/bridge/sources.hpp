@@ -15,6 +15,7 @@
 #include "event_log.hpp"
 #include "newest.hpp"
 #include "port_link.hpp"
+#include "records.hpp"
 #include "run_clock.hpp"
 
 namespace zelkolink_bridge {
@@ -48,21 +49,6 @@ class Source {
   // with its device released (the port gets the stop frame first).
   virtual void run(SourceContext& context) = 0;
 };
-
-// What the upload frames completed by some bytes carried: a record of kind 0
-// carries the inputs, kind 1 the channels, kind 2 both.
-struct Carried {
-  bool frame = false;  // an upload frame completed
-  bool inputs = false;
-  bool channels = false;
-};
-
-// Feeds port bytes to the library's parser (one stream per process); what
-// the frames they completed carried is stored in values.
-Carried decode_port_bytes(std::span<const uint8_t> bytes, SourceValues& values);
-
-// True when what arrived carries values the map uses.
-bool is_fresh(const Carried& carried, const Uses& uses);
 
 // Opened at start. Each throws ToolError: cannot open (3), busy (4), or bad
 // usage (2) for a source this build lacks. The port source records its

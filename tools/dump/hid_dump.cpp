@@ -1,13 +1,12 @@
 #include "hid_dump.hpp"
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <span>
 #include <string_view>
 
+#include "hid_layouts.hpp"
 #include "input.hpp"
 #include "rows.hpp"
 #include "run_clock.hpp"
@@ -18,23 +17,13 @@
 namespace zelkolink_dump {
 namespace {
 
+using zelkolink_tools::HidLayout;
+using zelkolink_tools::HidReport;
 using zelkolink_tools::input_error;
-
-constexpr std::size_t kGameControllerReportSize = 19;
-constexpr std::size_t kCompatibleReportSize = 23;
-constexpr uint8_t kCompatibleStartByte = 0xFA;
 
 // A live loop waits at most this long for a report before it looks at the
 // stop flag and the clock again.
 constexpr std::chrono::milliseconds kLongestWait{100};
-
-// A decoded report: its layout's name and its values (11 for a game
-// controller, 9 for a compatible device).
-struct DecodedReport {
-  const char* layout = "";
-  std::array<uint16_t, zelkolink::game_controller_count> values{};
-  std::size_t count = 0;
-};
 
 std::string hex_byte(uint8_t byte) {
   char text[8];
@@ -42,10 +31,9 @@ std::string hex_byte(uint8_t byte) {
   return text;
 }
 
-// Decodes report into decoded, or returns why it cannot be decoded. The
-// length picks the layout; a compatible report must also start with FA.
+// Decodes report into decoded, or returns why it cannot be decoded.
 std::string decode_report(std::span<const uint8_t> report, std::optional<uint8_t> report_id,
-                          DecodedReport& decoded) {
+                          HidReport& decoded) {
   const char* after_id = "";
   if (report_id) {
     if (report.empty()) return "empty report, expected report ID 0x" + hex_byte(*report_id);
@@ -55,26 +43,11 @@ std::string decode_report(std::span<const uint8_t> report, std::optional<uint8_t
     report = report.subspan(1);
     after_id = " after the report ID";
   }
-  if (report.size() == kGameControllerReportSize) {
-    GameControllerState state{};
-    if (zelkolink::parse_hid_game_controller_device(state, report)) {
-      const auto values = zelkolink::values(state);
-      std::copy(values.begin(), values.end(), decoded.values.begin());
-      decoded.layout = "game-controller";
-      decoded.count = values.size();
-      return {};
-    }
-  } else if (report.size() == kCompatibleReportSize) {
-    InputValues inputs{};
-    if (zelkolink::parse_hid_compatible_device(inputs, report)) {
-      const auto values = zelkolink::values(inputs);
-      std::copy(values.begin(), values.end(), decoded.values.begin());
-      decoded.layout = "compatible";
-      decoded.count = values.size();
-      return {};
-    }
+  decoded = zelkolink_tools::decode_hid_report(report);
+  if (decoded.layout != HidLayout::none) return {};
+  if (report.size() == zelkolink_tools::kCompatibleReportSize) {
     return "23-byte report starting " + hex_byte(report[0]) + ", expected " +
-           hex_byte(kCompatibleStartByte) + " for the compatible layout";
+           hex_byte(zelkolink_tools::kCompatibleStartByte) + " for the compatible layout";
   }
   return std::to_string(report.size()) + " bytes" + after_id +
          ", expected 19 (game controller) or 23 starting FA (compatible)";
@@ -125,7 +98,7 @@ void dump_hid_reports(ReportSource& source, std::optional<uint8_t> report_id, Ru
       ++reports;
       const std::string key =
           source.live() ? format_seconds(clock.seconds()) : std::to_string(report.line);
-      DecodedReport decoded;
+      HidReport decoded;
       const std::string why = report.unreadable.empty()
                                   ? decode_report(report.bytes, report_id, decoded)
                                   : report.unreadable;
@@ -135,7 +108,7 @@ void dump_hid_reports(ReportSource& source, std::optional<uint8_t> report_id, Ru
             << std::endl;
         continue;
       }
-      write_hid_row(out, format, key_name, key, decoded.layout,
+      write_hid_row(out, format, key_name, key, zelkolink_tools::layout_name(decoded.layout),
                     std::span(decoded.values).first(decoded.count));
       out.flush();
       if (!out) throw input_error("cannot write to standard output");

@@ -1,5 +1,6 @@
-// The decisions of the device panel, kept apart from the DOM and the port so
-// that they read (and test) as plain functions of bytes and times.
+// The panels' decisions, kept apart from the DOM and the ports so that they
+// read (and test) as plain functions of bytes and times: frames counted,
+// rates, scales, ages and stale values, the request's text.
 
 // The last byte of every port frame: the parser can only finish a frame on
 // it, so a chunk cut after each one finishes at most one frame per piece.
@@ -65,6 +66,24 @@ export function formatAge(lastFrame, now) {
   if (lastFrame === null) return 'never';
   const age = Math.max(0, now - lastFrame);
   return age < 1000 ? `${Math.round(age)} ms` : `${(age / 1000).toFixed(1)} s`;
+}
+
+// Values are stale once nothing fresh has come for this long; values never
+// received are not stale, there is nothing to mark.
+export const STALE_AFTER = 100; // ms
+
+export function isStale(lastFresh, now) {
+  return lastFresh !== null && now - lastFresh >= STALE_AFTER;
+}
+
+// "stale since 12:34:56.789 (3.2 s)" (local time of the last fresh record),
+// or '' while fresh. Times on the wall clock, ms.
+export function staleNote(lastFresh, now) {
+  if (!isStale(lastFresh, now)) return '';
+  const since = new Date(lastFresh);
+  const time = [since.getHours(), since.getMinutes(), since.getSeconds()]
+    .map((part) => String(part).padStart(2, '0')).join(':');
+  return `stale since ${time}.${String(since.getMilliseconds()).padStart(3, '0')} (${formatAge(lastFresh, now)})`;
 }
 
 // The request's two payload bytes from text such as "01,00": two hex bytes,
