@@ -24,7 +24,8 @@ std::string differences(const Options& o) {
   if (o.help) add("help");
   if (o.file) add("file=" + *o.file);
   if (o.hex) add("hex");
-  if (o.chunk != bare.chunk) add("chunk=" + std::to_string(o.chunk));
+  if (o.chunk) add("chunk=" + std::to_string(*o.chunk));
+  if (o.stats) add("stats");
   if (o.format == OutputFormat::json) add("json");
   if (o.sbus) add("sbus");
   if (o.sbus_v2) add("v2");
@@ -36,6 +37,7 @@ std::string differences(const Options& o) {
     add(std::string("request=") + request);
   }
   if (o.watch) add("watch");
+  if (o.capture) add("capture=" + *o.capture);
   if (o.limits.count) add("count=" + std::to_string(*o.limits.count));
   if (o.limits.duration) add("ms=" + std::to_string(o.limits.duration->count()));
   const char* sources[] = {"", "hid", "hid-path", "hid-file", "hid-list"};
@@ -60,7 +62,8 @@ TEST(DumpOptions, EachModeTakesItsOptionsInBothForms) {
            // Decoding a capture.
            {{}, ""},
            {{"--hex", "--chunk", "7", "--json", "cap.hex"}, "file=cap.hex hex chunk=7 json"},
-           {{"--chunk=255", "-"}, "file=-"},
+           {{"--chunk=255", "-"}, "file=- chunk=255"},
+           {{"--stats", "--json", "c.pcapng"}, "file=c.pcapng stats json"},
            {{"--", "--weird-name"}, "file=--weird-name"},
            {{"--json", "--help", "--bogus"}, "help json"},
            // SBUS encoding.
@@ -68,7 +71,8 @@ TEST(DumpOptions, EachModeTakesItsOptionsInBothForms) {
            // The live port link, with the run limits it shares with HID.
            {{"--port", "/dev/ttyUSB0", "--baud=9600", "--request", "2,7f", "--count", "5"},
             "port=/dev/ttyUSB0 baud=9600 request=02,7F count=5"},
-           {{"--port=COM3", "--watch", "--seconds", "0.25"}, "port=COM3 watch ms=250"},
+           {{"--port=COM3", "--watch", "--seconds", "0.25", "--capture=c"},
+            "port=COM3 watch capture=c ms=250"},
            // HID reports.
            {{"--hid", "046d:C216:AB:1", "--seconds=2", "--json"},
             "json ms=2000 hid 046d:c216 serial=AB:1"},
@@ -123,8 +127,12 @@ TEST(DumpOptions, RefusesWhatWouldBeIgnoredOrCannotBeRead) {
            {{"--sbus", "--chunk", "3"}, "--sbus reads text values"},
            {{"--sbus", "--json"}, "--sbus reads text values"},
            {{"--hex"}, "--hex needs a FILE"},
+           {{"--stats"}, "--stats summarises a pcapng capture FILE"},
+           {{"--stats", "--chunk", "1", "c"}, "--stats summarises"},
+           {{"--port", "p", "--stats"}, "--stats summarises"},
            // The port.
-           {{"--baud", "9600"}, "--baud, --request and --watch need --port"},
+           {{"--baud", "9600"}, "--baud, --request, --watch and --capture need --port"},
+           {{"--capture", "c.pcapng", "in.bin"}, "need --port"},
            {{"--count", "3"}, "--count needs --port, --hid, --hid-path or --hid-file"},
            {{"--seconds", "3"}, "--seconds needs --port, --hid or --hid-path"},
            {{"--port", "p", "cap.bin"}, "--port reads a serial port; FILE"},

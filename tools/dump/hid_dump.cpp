@@ -10,6 +10,7 @@
 
 #include "input.hpp"
 #include "rows.hpp"
+#include "run_clock.hpp"
 #include "stop_signal.hpp"
 #include "tool_error.hpp"
 #include "zelkolink.hpp"
@@ -107,7 +108,7 @@ ReportSource::Next HexReportFile::next(SourcedReport& report, std::chrono::milli
 
 void dump_hid_reports(ReportSource& source, std::optional<uint8_t> report_id, RunLimits limits,
                       OutputFormat format, std::ostream& out, std::ostream& err) {
-  const RunTimer timer(limits.duration);
+  const zelkolink_tools::RunClock clock(limits.duration);
   const char* key_name = source.live() ? "time" : "line";
   write_hid_header(out, format, key_name);
   out.flush();
@@ -117,13 +118,13 @@ void dump_hid_reports(ReportSource& source, std::optional<uint8_t> report_id, Ru
   SourcedReport report;
   try {
     while (!(limits.count && rows >= *limits.count) && !zelkolink_tools::stop_requested() &&
-           !timer.expired()) {
-      const ReportSource::Next next = source.next(report, timer.wait(kLongestWait));
+           !clock.expired()) {
+      const ReportSource::Next next = source.next(report, clock.wait(kLongestWait));
       if (next == ReportSource::Next::end) break;
       if (next == ReportSource::Next::none_yet) continue;
       ++reports;
       const std::string key =
-          source.live() ? format_seconds(timer.elapsed()) : std::to_string(report.line);
+          source.live() ? format_seconds(clock.seconds()) : std::to_string(report.line);
       DecodedReport decoded;
       const std::string why = report.unreadable.empty()
                                   ? decode_report(report.bytes, report_id, decoded)

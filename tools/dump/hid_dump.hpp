@@ -9,8 +9,9 @@
 #include <ostream>
 #include <string>
 
-#include "options.hpp"
 #include "report_source.hpp"
+#include "rows.hpp"
+#include "run_limits.hpp"
 
 namespace zelkolink_dump {
 

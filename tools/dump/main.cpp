@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "arguments.hpp"
+#include "capture_reads.hpp"
+#include "capture_stats.hpp"
 #include "hid_dump.hpp"
 #include "hid_live.hpp"
 #include "input.hpp"
@@ -24,6 +26,7 @@ namespace zelkolink_dump {
 namespace {
 
 using zelkolink_tools::input_error;
+using zelkolink_tools::ToolError;
 
 // A --hex capture as bytes; a fault names the file and where in it.
 std::vector<uint8_t> read_hex_capture(const std::string& path) {
@@ -38,14 +41,36 @@ std::vector<uint8_t> read_hex_capture(const std::string& path) {
   throw input_error(display_name(path) + ": " + where + fault->what);
 }
 
-void run_port_dump(const Options& options) {
-  if (!options.file) {
-    dump_port_stream(sample_capture(), options.chunk, options.format, std::cout);
-    return;
-  }
+// A raw capture is one stream, fed 255 bytes at a time unless --chunk says
+// otherwise; a pcapng capture is its reads from the device, each fed as it
+// was read, with its time. The capture's notes (a last block cut short)
+// follow the rows and make the status 1: every row that could be decoded is
+// printed, but the run is not reported as a success.
+int run_port_dump(const Options& options) {
+  const std::string name = display_name(options.file.value_or("the sample capture"));
   const std::vector<uint8_t> bytes =
-      options.hex ? read_hex_capture(*options.file) : read_all(*options.file);
-  dump_port_stream(bytes, options.chunk, options.format, std::cout);
+      !options.file ? std::vector<uint8_t>(sample_capture().begin(), sample_capture().end())
+      : options.hex ? read_hex_capture(*options.file)
+                    : read_all(*options.file);
+  if (!zelkolink_tools::pcapng::starts_like_pcapng(bytes)) {
+    if (options.stats) {
+      throw ToolError(zelkolink_tools::kExitBadUsage,
+                      name + ": not a pcapng capture; --stats needs the times a capture keeps");
+    }
+    const TimedBytes stream{std::nullopt, bytes};
+    dump_port_reads({&stream, 1}, options.chunk.value_or(zelkolink::max_chunk), options.format,
+                    std::cout);
+    return zelkolink_tools::kExitOk;
+  }
+  const zelkolink_tools::CaptureContents capture = zelkolink_tools::read_capture(bytes, name);
+  if (options.stats) {
+    write_stats(std::cout, link_stats(capture.reads), options.format, name);
+  } else {
+    dump_port_reads(inbound_reads(capture.reads), options.chunk, options.format, std::cout);
+  }
+  std::cout.flush();
+  for (const std::string& note : capture.notes) std::cerr << "zelkolink-dump: " << note << '\n';
+  return capture.notes.empty() ? zelkolink_tools::kExitOk : zelkolink_tools::kExitBadInput;
 }
 
 void run_sbus(const Options& options) {
@@ -99,7 +124,10 @@ int run(std::span<const char* const> arguments) {
   } else if (options.hid.source != HidSource::none) {
     run_hid(options);
   } else {
-    run_port_dump(options);
+    const int status = run_port_dump(options);
+    std::cout.flush();
+    if (!std::cout) throw input_error("cannot write to standard output");
+    return status;
   }
   std::cout.flush();
   if (!std::cout) throw input_error("cannot write to standard output");

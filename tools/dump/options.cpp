@@ -36,6 +36,8 @@ bool parse_live_option(Arguments& args, Options& options, bool& port_option_give
     options.baud = static_cast<uint32_t>(parse_whole(*baud, "--baud", 50, 4000000));
   } else if (const auto request = args.value("--request", "two hex bytes")) {
     options.request = parse_hex_pair(*request, "--request");
+  } else if (const auto capture = args.value("--capture", "a FILE")) {
+    options.capture = std::string(*capture);
   } else {
     return false;
   }
@@ -45,16 +47,18 @@ bool parse_live_option(Arguments& args, Options& options, bool& port_option_give
 
 // The checks below refuse combinations that would silently ignore an option.
 
-void check_hid_combinations(const Options& options, bool chunk_given) {
+void check_hid_combinations(const Options& options) {
+  const bool chunk_given = options.chunk.has_value();
   const HidOptions& hid = options.hid;
   if (hid.source == HidSource::none) {
     if (hid.report_id) throw usage_error("--report-id needs --hid, --hid-path or --hid-file");
     return;
   }
-  if (options.file || options.hex || options.sbus || options.sbus_v2 || chunk_given) {
+  if (options.file || options.hex || options.sbus || options.sbus_v2 || chunk_given ||
+      options.stats) {
     throw usage_error(
         "HID reports are read by --hid, --hid-path or --hid-file; FILE, --hex, "
-        "--chunk, --sbus and --v2 do not apply");
+        "--chunk, --stats, --sbus and --v2 do not apply");
   }
   const RunLimits& limits = options.limits;
   if (hid.source == HidSource::list &&
@@ -66,19 +70,26 @@ void check_hid_combinations(const Options& options, bool chunk_given) {
   }
 }
 
-void check_decoder_combinations(const Options& options, bool chunk_given) {
+void check_decoder_combinations(const Options& options) {
+  const bool chunk_given = options.chunk.has_value();
   if (options.sbus_v2 && !options.sbus) throw usage_error("--v2 only goes with --sbus");
-  if (options.sbus && (options.hex || options.format == OutputFormat::json || chunk_given)) {
-    throw usage_error("--sbus reads text values; --hex, --json and --chunk do not apply");
+  if (options.sbus &&
+      (options.hex || options.format == OutputFormat::json || chunk_given || options.stats)) {
+    throw usage_error("--sbus reads text values; --hex, --json, --chunk and --stats do not apply");
+  }
+  if (options.stats && (!options.file || options.hex || chunk_given)) {
+    throw usage_error("--stats summarises a pcapng capture FILE; --hex and --chunk do not apply");
   }
   if (options.hex && !options.file)
     throw usage_error("--hex needs a FILE, or - for standard input");
 }
 
-void check_port_combinations(const Options& options, bool port_option_given, bool chunk_given) {
+void check_port_combinations(const Options& options, bool port_option_given) {
   const RunLimits& limits = options.limits;
   if (!options.port) {
-    if (port_option_given) throw usage_error("--baud, --request and --watch need --port");
+    if (port_option_given) {
+      throw usage_error("--baud, --request, --watch and --capture need --port");
+    }
     if (limits.count && options.hid.source == HidSource::none)
       throw usage_error("--count needs --port, --hid, --hid-path or --hid-file");
     if (limits.duration && !options.hid.live() && options.hid.source != HidSource::file)
@@ -87,8 +98,9 @@ void check_port_combinations(const Options& options, bool port_option_given, boo
   }
   if (options.hid.source != HidSource::none)
     throw usage_error("--port reads a serial port; the HID options do not apply");
-  if (options.file || options.hex || options.sbus || chunk_given) {
-    throw usage_error("--port reads a serial port; FILE, --hex, --sbus and --chunk do not apply");
+  if (options.file || options.hex || options.sbus || options.chunk || options.stats) {
+    throw usage_error(
+        "--port reads a serial port; FILE, --hex, --sbus, --chunk and --stats do not apply");
   }
   if (options.watch && options.format == OutputFormat::json)
     throw usage_error("--watch shows a live view; --json does not apply");
@@ -98,7 +110,6 @@ void check_port_combinations(const Options& options, bool port_option_given, boo
 
 Options parse_options(std::span<const char* const> arguments) {
   Options options;
-  bool chunk_given = false;
   bool port_option_given = false;
   for (Arguments args(arguments); !args.done(); args.next()) {
     if (args.is_operand()) {
@@ -118,18 +129,19 @@ Options parse_options(std::span<const char* const> arguments) {
       options.sbus = true;
     } else if (args.flag("--v2")) {
       options.sbus_v2 = true;
+    } else if (args.flag("--stats")) {
+      options.stats = true;
     } else if (const auto chunk = args.value("--chunk", "a number of bytes")) {
       options.chunk = static_cast<std::size_t>(
           zelkolink_tools::parse_whole(*chunk, "--chunk", 1, zelkolink::max_chunk));
-      chunk_given = true;
     } else if (!parse_hid_option(args, options.hid) &&
                !parse_live_option(args, options, port_option_given)) {
       throw args.unknown();
     }
   }
-  check_hid_combinations(options, chunk_given);
-  check_decoder_combinations(options, chunk_given);
-  check_port_combinations(options, port_option_given, chunk_given);
+  check_hid_combinations(options);
+  check_decoder_combinations(options);
+  check_port_combinations(options, port_option_given);
   return options;
 }
 

@@ -11,10 +11,11 @@
 #include <span>
 #include <string>
 
-#include "options.hpp"
 #include "zelkolink.hpp"
 
 namespace zelkolink_dump {
+
+enum class OutputFormat { csv, json };
 
 // A live row's time column: seconds with three decimals, the same on every
 // platform and locale. Every live row of the tool, port or HID, uses it.
