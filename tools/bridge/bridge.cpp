@@ -4,31 +4,27 @@
 #include <fstream>
 #include <thread>
 
+#include "event_log.hpp"
 #include "link_health.hpp"
+#include "newest.hpp"
 #include "pacing.hpp"
 #include "realtime.hpp"
+#include "reconnect.hpp"
+#include "run_clock.hpp"
 #include "sbus_frame.hpp"
 #include "serial_port.hpp"
 #include "stop_signal.hpp"
 #include "tool_error.hpp"
 
 namespace zelkolink_bridge {
-
-void EventLog::line(const std::string& text) {
-  const std::lock_guard lock(mutex_);
-  std::fprintf(stderr, "zelkolink-bridge: [%.3f] %s\n",
-               std::chrono::duration<double>(clock_.now()).count(), text.c_str());
-  std::fflush(stderr);
-}
-
 namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
+using zelkolink_tools::RunClock;
 using zelkolink_tools::SerialPort;
 using zelkolink_tools::ToolError;
 
-constexpr milliseconds kReopenEvery{500};
 constexpr milliseconds kDrainTimeout{200};
 constexpr nanoseconds kStatusEvery = std::chrono::seconds(1);
 
@@ -47,7 +43,7 @@ class SbusOutput {
   // Writes the frame when the port is there; false when it is not (or just
   // went). A loss is reported once, or thrown with --exit-on-loss.
   bool write(const zelkolink_tools::SbusFrame& frame, nanoseconds now, bool exit_on_loss) {
-    if (!port_ && (now < next_attempt_ || !reopen(now))) return false;
+    if (!port_ && !reopen(now)) return false;
     try {
       port_->write(frame);
       return true;
@@ -55,7 +51,7 @@ class SbusOutput {
       port_->close();
       port_.reset();
       if (exit_on_loss) throw;
-      next_attempt_ = now + kReopenEvery;
+      reconnect_.lost(now);
       events_.line(std::string("SBUS port lost: ") + error.what());
       return false;
     }
@@ -69,12 +65,13 @@ class SbusOutput {
 
  private:
   bool reopen(nanoseconds now) {
+    if (!reconnect_.due(now)) return false;
     try {
       port_ = std::make_unique<SerialPort>(name_, zelkolink_tools::kSbusLine);
       events_.line("SBUS port back");
       return true;
     } catch (const ToolError&) {
-      next_attempt_ = now + kReopenEvery;
+      reconnect_.failed(now);
       return false;
     }
   }
@@ -82,31 +79,66 @@ class SbusOutput {
   std::string name_;
   EventLog& events_;
   std::unique_ptr<SerialPort> port_;
-  nanoseconds next_attempt_{};
+  zelkolink_tools::Reconnect reconnect_;
 };
 
-// Counts for the status line, reset every second.
-struct StatusWindow {
-  nanoseconds since{};
-  uint64_t fresh_frames_at_start = 0;
-  uint64_t sent = 0;
-  double age_sum_ms = 0;
-  uint64_t aged = 0;
-};
-
-void print_status(EventLog& events, const StatusWindow& window, nanoseconds now,
-                  uint64_t fresh_frames, LinkState state) {
-  const double seconds = std::chrono::duration<double>(now - window.since).count();
-  char text[160];
-  char age[32] = "-";
-  if (window.aged > 0) {
-    std::snprintf(age, sizeof age, "%.1f ms", window.age_sum_ms / static_cast<double>(window.aged));
+// --trace: one line per SBUS frame that first carries new values, with the
+// age of those values when the frame was written.
+class AgeTrace {
+ public:
+  explicit AgeTrace(const std::optional<std::string>& path) {
+    if (!path) return;
+    file_ = std::make_unique<std::ofstream>(*path);
+    if (!*file_) throw ToolError(zelkolink_tools::kExitCannotOpen, "cannot write " + *path);
   }
-  std::snprintf(text, sizeof text, "status: source %.1f frames/s, SBUS %.1f frames/s, %s, age %s",
-                static_cast<double>(fresh_frames - window.fresh_frames_at_start) / seconds,
-                static_cast<double>(window.sent) / seconds, state_name(state), age);
-  events.line(text);
-}
+
+  void sent(nanoseconds now, nanoseconds read_at, nanoseconds age) {
+    if (file_ && read_at != last_read_at_) {
+      *file_ << std::chrono::duration<double>(now).count() << ' '
+             << std::chrono::duration_cast<std::chrono::microseconds>(age).count() << '\n';
+    }
+    last_read_at_ = read_at;
+  }
+
+ private:
+  std::unique_ptr<std::ofstream> file_;
+  nanoseconds last_read_at_{-1};
+};
+
+// Counts for the --status line, which covers the second since the last one.
+class StatusLine {
+ public:
+  void sent(std::optional<nanoseconds> age) {
+    ++sent_;
+    if (!age) return;
+    age_sum_ms_ += milliseconds_of(*age);
+    ++aged_;
+  }
+
+  void print_if_due(EventLog& events, nanoseconds now, uint64_t fresh_frames, LinkState state) {
+    if (now - since_ < kStatusEvery) return;
+    const double seconds = std::chrono::duration<double>(now - since_).count();
+    char age[32] = "-";
+    if (aged_ > 0) {
+      std::snprintf(age, sizeof age, "%.1f ms", age_sum_ms_ / static_cast<double>(aged_));
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "status: source %.1f frames/s, SBUS %.1f frames/s, %s, age %s",
+                  static_cast<double>(fresh_frames - fresh_frames_at_start_) / seconds,
+                  static_cast<double>(sent_) / seconds, state_name(state), age);
+    events.line(text);
+    *this = StatusLine{};
+    since_ = now;
+    fresh_frames_at_start_ = fresh_frames;
+  }
+
+ private:
+  nanoseconds since_{};
+  uint64_t fresh_frames_at_start_ = 0;
+  uint64_t sent_ = 0;
+  double age_sum_ms_ = 0;
+  uint64_t aged_ = 0;
+};
 
 // The source's thread. It ends when `finish` is set, and is joined on every
 // way out of the run; what the source throws ends the run with its status.
@@ -120,11 +152,9 @@ class ReaderThread {
           try {
             source.run(context);
           } catch (const ToolError& error) {
-            context.exit_message = error.what();
-            context.exit_status = error.exit_status();
+            context.end_run(error.exit_status(), error.what());
           } catch (const std::exception& error) {
-            context.exit_message = error.what();
-            context.exit_status = zelkolink_tools::kExitBadInput;
+            context.end_run(zelkolink_tools::kExitBadInput, error.what());
           }
         }) {}
   ~ReaderThread() { join(); }
@@ -143,9 +173,89 @@ class ReaderThread {
   std::thread thread_;
 };
 
-// The loop's view of time and --seconds.
-bool time_is_up(const Options& options, nanoseconds now) {
-  return options.seconds && now >= *options.seconds;
+// What the SBUS loop sends in each state: before the first record the
+// failsafe values, while fresh or just lost the newest values mapped (held
+// from then on), in failsafe each channel's failsafe value or its held one.
+class ChannelChoice {
+ public:
+  explicit ChannelChoice(const ChannelMap& map) : map_(map), held_(waiting_channels(map)) {}
+
+  SbusChannels next(LinkState state, const SourceValues& values) {
+    if (state == LinkState::ok || state == LinkState::lost) held_ = map_channels(map_, values);
+    if (state == LinkState::waiting) return waiting_channels(map_);
+    if (state == LinkState::failsafe) return failsafe_channels(map_, held_);
+    return held_;
+  }
+
+ private:
+  const ChannelMap& map_;
+  SbusChannels held_;
+};
+
+struct LoopResult {
+  uint64_t sent = 0;
+  int status = zelkolink_tools::kExitOk;
+  std::string failure;
+};
+
+// An SBUS frame at every slot of the pacer's schedule, until a stop signal,
+// --seconds, or the source ending the run.
+LoopResult run_sbus_loop(const Options& options, const ChannelMap& map, SourceContext& context,
+                         SbusOutput& output, AgeTrace& trace, zelkolink_tools::Pacer& pacer) {
+  const RunClock& clock = context.clock;
+  const HealthLimits limits{milliseconds(options.lost_ms), milliseconds(options.failsafe_ms)};
+  StatusLine status;
+  ChannelChoice choice(map);
+  LinkState shown = LinkState::waiting;
+  LoopResult result;
+  try {
+    while (!zelkolink_tools::stop_requested() && context.exit_status == 0 &&
+           !(options.seconds && clock.now() >= *options.seconds)) {
+      if (!pacer.wait_next()) continue;
+      const Newest::Snapshot latest = context.newest.snapshot();
+      const nanoseconds now = clock.now();
+      const LinkState state = link_state(latest.last_fresh, now, limits);
+      zelkolink_tools::SbusFrame frame =
+          zelkolink_tools::make_sbus_frame(choice.next(state, latest.values), options.sbus2);
+      frame[zelkolink_tools::kSbusFlagsByte] = sbus_flags(state);
+      if (output.write(frame, now, options.exit_on_loss)) {
+        ++result.sent;
+        std::optional<nanoseconds> age;
+        if (state == LinkState::ok) {
+          age = clock.now() - *latest.last_fresh;
+          trace.sent(now, *latest.last_fresh, *age);
+        }
+        status.sent(age);
+      }
+      if (state != shown) {
+        context.events.line(state_name(state));
+        shown = state;
+      }
+      if (options.status) status.print_if_due(context.events, now, latest.fresh_frames, state);
+    }
+  } catch (const ToolError& error) {
+    result.status = error.exit_status();
+    result.failure = error.what();
+  }
+  return result;
+}
+
+void print_closing_line(const LoopResult& result, uint64_t fresh_frames,
+                        const zelkolink_tools::PacingSummary& pacing, bool raised) {
+  const char* reason = zelkolink_tools::stop_reason();
+  std::fprintf(stderr,
+               "zelkolink-bridge: %llu SBUS frames sent, %llu fresh source frames, %llu slots "
+               "dropped, largest lateness %.3f ms, %s priority (%s)\n",
+               static_cast<unsigned long long>(result.sent),
+               static_cast<unsigned long long>(fresh_frames),
+               static_cast<unsigned long long>(pacing.slots_skipped),
+               milliseconds_of(pacing.largest_lateness), raised ? "raised" : "normal",
+               result.status == zelkolink_tools::kExitVanished ? "a port vanished"
+               : result.status != 0                            ? "failed"
+               : reason != nullptr ? (std::string("stopped by ") + reason).c_str()
+                                   : "time is up");
+  if (result.status != 0) std::fprintf(stderr, "zelkolink-bridge: %s\n", result.failure.c_str());
+  std::fflush(stderr);
 }
 
 }  // namespace
@@ -155,93 +265,23 @@ int run_bridge(const Options& options, const ChannelMap& map, std::unique_ptr<So
   const RunClock clock;
   EventLog events(clock);
   SbusOutput output(options.to_sbus, events);
-  std::unique_ptr<std::ofstream> trace;
-  if (options.trace) {
-    trace = std::make_unique<std::ofstream>(*options.trace);
-    if (!*trace)
-      throw ToolError(zelkolink_tools::kExitCannotOpen, "cannot write " + *options.trace);
-  }
-
+  AgeTrace trace(options.trace);
   Newest newest;
   std::atomic<bool> finish{false};
-  SourceContext context{options, uses(map), newest, events, clock, finish, {}, {}};
+  SourceContext context{uses(map), newest, events, clock, finish, options.exit_on_loss, {}, {}};
   ReaderThread reader(*source, context);
 
-  const HealthLimits limits{milliseconds(options.lost_ms), milliseconds(options.failsafe_ms)};
   const bool raised = zelkolink_tools::raise_thread_priority();
   zelkolink_tools::Pacer pacer(milliseconds(options.interval_ms));
-  LinkState shown = LinkState::waiting;
-  SbusChannels held = waiting_channels(map);
-  std::optional<nanoseconds> last_carried;  // read time of the values the last frame carried
-  StatusWindow window;
-  uint64_t sent = 0;
-  int status = zelkolink_tools::kExitOk;
-  std::string failure;
-  try {
-    while (!zelkolink_tools::stop_requested() && context.exit_status == 0 &&
-           !time_is_up(options, clock.now())) {
-      if (!pacer.wait_next()) continue;
-      const Newest::Snapshot latest = newest.snapshot();
-      const nanoseconds now = clock.now();
-      const LinkState state = link_state(latest.last_fresh, now, limits);
-      if (state == LinkState::ok || state == LinkState::lost) {
-        held = map_channels(map, latest.values);
-      }
-      const SbusChannels channels = state == LinkState::waiting    ? waiting_channels(map)
-                                    : state == LinkState::failsafe ? failsafe_channels(map, held)
-                                                                   : held;
-      zelkolink_tools::SbusFrame frame = zelkolink_tools::make_sbus_frame(channels, options.sbus2);
-      frame[zelkolink_tools::kSbusFlagsByte] = sbus_flags(state);
-      if (output.write(frame, now, options.exit_on_loss)) {
-        ++sent;
-        ++window.sent;
-        if (state == LinkState::ok) {
-          const nanoseconds age = clock.now() - *latest.last_fresh;
-          window.age_sum_ms += milliseconds_of(age);
-          ++window.aged;
-          if (trace && latest.last_fresh != last_carried) {
-            *trace << std::chrono::duration<double>(now).count() << ' '
-                   << std::chrono::duration_cast<std::chrono::microseconds>(age).count() << '\n';
-          }
-          last_carried = latest.last_fresh;
-        }
-      }
-      if (state != shown) {
-        events.line(state_name(state));
-        shown = state;
-      }
-      if (options.status && now - window.since >= kStatusEvery) {
-        print_status(events, window, now, latest.fresh_frames, state);
-        window = StatusWindow{now, latest.fresh_frames};
-      }
-    }
-  } catch (const ToolError& error) {
-    status = error.exit_status();
-    failure = error.what();
-  }
-  finish = true;
+  LoopResult result = run_sbus_loop(options, map, context, output, trace, pacer);
   reader.join();
   output.close();
   if (context.exit_status != 0) {
-    status = context.exit_status;
-    failure = context.exit_message;
+    result.status = context.exit_status;
+    result.failure = context.exit_message;
   }
-  const zelkolink_tools::PacingSummary pacing = pacer.summary();
-  const char* reason = zelkolink_tools::stop_reason();
-  std::fprintf(stderr,
-               "zelkolink-bridge: %llu SBUS frames sent, %llu fresh source frames, %llu slots "
-               "dropped, largest lateness %.3f ms, %s priority (%s)\n",
-               static_cast<unsigned long long>(sent),
-               static_cast<unsigned long long>(newest.snapshot().fresh_frames),
-               static_cast<unsigned long long>(pacing.slots_skipped),
-               milliseconds_of(pacing.largest_lateness), raised ? "raised" : "normal",
-               status == zelkolink_tools::kExitVanished ? "a port vanished"
-               : status != 0                            ? "failed"
-               : reason != nullptr ? (std::string("stopped by ") + reason).c_str()
-                                   : "time is up");
-  if (status != 0) std::fprintf(stderr, "zelkolink-bridge: %s\n", failure.c_str());
-  std::fflush(stderr);
-  return status;
+  print_closing_line(result, newest.snapshot().fresh_frames, pacer.summary(), raised);
+  return result.status;
 }
 
 }  // namespace zelkolink_bridge

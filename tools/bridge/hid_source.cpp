@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "hid_device.hpp"
+#include "reconnect.hpp"
 #include "sources.hpp"
 #include "stop_signal.hpp"
 #include "tool_error.hpp"
@@ -16,7 +17,6 @@ using zelkolink_tools::HidDevice;
 using zelkolink_tools::ToolError;
 
 constexpr milliseconds kReadWait{20};
-constexpr milliseconds kReopenEvery{500};
 // Significant bits of the game controller's eleven values.
 constexpr std::array<uint8_t, kHidValueCount> kGameControllerBits{16, 16, 16, 12, 12, 12,
                                                                   12, 12, 4,  16, 8};
@@ -47,34 +47,32 @@ class HidSource final : public Source {
 
   void run(SourceContext& context) override {
     std::array<uint8_t, 64> report{};
-    std::chrono::nanoseconds lost_at{};
-    std::chrono::nanoseconds next_attempt{};
+    zelkolink_tools::Reconnect reconnect;
     while (!context.finish && !zelkolink_tools::stop_requested()) {
       if (!device_) {
-        if (context.clock.now() < next_attempt) {
+        const std::chrono::nanoseconds now = context.clock.now();
+        if (!reconnect.due(now)) {
           std::this_thread::sleep_for(kReadWait);
           continue;
         }
         try {
           device_.emplace(open_device());
         } catch (const ToolError&) {
-          next_attempt = context.clock.now() + kReopenEvery;
+          reconnect.failed(now);
           continue;
         }
-        context.events.line("source back after " + seconds_text(context.clock.now() - lost_at));
+        context.events.line("source back after " + reconnect.back_after(now));
       }
       std::size_t got = 0;
       try {
         got = device_->read(report, kReadWait);
       } catch (const ToolError& error) {
         device_.reset();
-        if (context.options.exit_on_loss) {
-          context.exit_message = error.what();
-          context.exit_status = error.exit_status();
+        if (context.exit_on_loss) {
+          context.end_run(error.exit_status(), error.what());
           return;
         }
-        lost_at = context.clock.now();
-        next_attempt = lost_at + kReopenEvery;
+        reconnect.lost(context.clock.now());
         context.events.line(std::string("source lost: ") + error.what());
         continue;
       }
@@ -98,8 +96,8 @@ class HidSource final : public Source {
 
 }  // namespace
 
-std::unique_ptr<Source> open_hid_source(const Options& options) {
-  return std::make_unique<HidSource>(options.hid);
+std::unique_ptr<Source> open_hid_source(const HidTarget& target) {
+  return std::make_unique<HidSource>(target);
 }
 
 const char* hid_source_note() { return ""; }

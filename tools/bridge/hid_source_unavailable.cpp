@@ -10,7 +10,7 @@
 
 namespace zelkolink_bridge {
 
-std::unique_ptr<Source> open_hid_source(const Options& /*options*/) {
+std::unique_ptr<Source> open_hid_source(const HidTarget& /*target*/) {
   throw zelkolink_tools::ToolError(zelkolink_tools::kExitBadUsage, ZELKOLINK_NO_LIVE_HID);
 }
 

@@ -21,9 +21,11 @@ int run(std::span<const char* const> arguments) {
   ChannelMap map =
       options.source == SourceKind::hid ? default_hid_map() : default_port_map(options.raw);
   if (options.map_file) map = read_map_file(*options.map_file, map);
-  std::unique_ptr<Source> source = options.source == SourceKind::port  ? open_port_source(options)
-                                   : options.source == SourceKind::hid ? open_hid_source(options)
-                                                                       : open_file_source(options);
+  std::unique_ptr<Source> source =
+      options.source == SourceKind::port
+          ? open_port_source({options.from, options.baud, options.request}, options.capture)
+      : options.source == SourceKind::hid ? open_hid_source(options.hid)
+                                          : open_file_source(options.from, options.file_rate);
   return run_bridge(options, map, std::move(source));
 }
 

@@ -80,6 +80,8 @@ Options parse_options(std::span<const char* const> arguments) {
       options.exit_on_loss = true;
     } else if (auto trace = args.value("--trace", "a file")) {
       options.trace = std::string(*trace);
+    } else if (auto capture = args.value("--capture", "a FILE")) {
+      options.capture = std::string(*capture);
     } else {
       throw args.unknown();
     }
@@ -90,6 +92,9 @@ Options parse_options(std::span<const char* const> arguments) {
                           : "give one source only: --from-port, --from-hid or --from-file");
   }
   if (options.to_sbus.empty()) throw usage_error("give the SBUS port: --to-sbus PORT");
+  if (options.capture && options.source != SourceKind::port) {
+    throw usage_error("--capture records the device's port: it needs --from-port");
+  }
   if (options.failsafe_ms <= options.lost_ms) {
     throw usage_error("--failsafe-ms (" + std::to_string(options.failsafe_ms) +
                       ") must be longer than --lost-ms (" + std::to_string(options.lost_ms) + ")");
@@ -166,6 +171,13 @@ Device link:
   --baud N           the device port's rate (default 115200).
   --request B0,B1    payload of the upload request, two hex bytes
                      (default 01,00).
+  --capture FILE     record every read and write on the device's port, with
+                     its time and direction, in the pcapng capture FILE (as
+                     zelkolink-dump --capture does; open it in Wireshark or
+                     replay it with zelkolink-sim --replay). Written at least
+                     once a second. A capture that cannot be created exits 3;
+                     one that cannot be written ends the run with status 1,
+                     after the stop frame. --from-port only.
 
 Run:
   --seconds S        end after S seconds (default: until Ctrl-C or SIGTERM).
@@ -192,7 +204,8 @@ scheduling on Linux, which needs root, CAP_SYS_NICE or an RLIMIT_RTPRIO
 allowance); the closing line on standard error says whether they got it,
 with the frames sent and dropped and the largest lateness of the loop.
 
-Exit status: 0 when ended as asked; 2 for a bad command line or map file;
+Exit status: 0 when ended as asked; 1 when the capture cannot be written
+or the run fails otherwise; 2 for a bad command line or map file;
 3 when a port, device or file cannot be opened at start; 4 when a port is
 held by another process; 5 when a port vanished and --exit-on-loss is given.
 )";

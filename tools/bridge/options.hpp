@@ -38,6 +38,7 @@ struct Options {
   std::optional<std::chrono::milliseconds> seconds;
   bool exit_on_loss = false;
   std::optional<std::string> trace;
+  std::optional<std::string> capture;  // --capture: the device port's reads and writes, as pcapng
 };
 
 // Reads the arguments after the program name. Throws ToolError (bad usage)

@@ -9,7 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "serial_port.hpp"
+#include "port_stream.hpp"
+#include "reconnect.hpp"
 #include "stop_signal.hpp"
 #include "tool_error.hpp"
 #include "zelkolink.hpp"
@@ -18,13 +19,10 @@ namespace zelkolink_bridge {
 namespace {
 
 using std::chrono::milliseconds;
-using zelkolink_tools::SerialPort;
+using zelkolink_tools::CaptureFile;
 using zelkolink_tools::ToolError;
 
 constexpr milliseconds kReadWait{20};  // the longest a stop or an end waits to be seen
-constexpr milliseconds kReopenEvery{500};
-constexpr milliseconds kStopDrain{200};
-constexpr uint8_t kFrameEnd = 0x5F;
 
 // The parser writes every position of the part a record carries, so a part
 // still holding this pattern after a call was not carried. (A record equal
@@ -49,94 +47,74 @@ bool was_written(const Record& record) {
 
 class PortSource final : public Source {
  public:
-  explicit PortSource(const Options& options)
-      : line_{options.baud, zelkolink_tools::Parity::none, 1},
-        port_(std::make_unique<SerialPort>(options.from, line_)) {}
+  PortSource(const zelkolink_tools::PortLinkSettings& settings,
+             const std::optional<std::string>& capture)
+      : capture_(capture ? std::make_unique<CaptureFile>(*capture, "zelkolink-bridge") : nullptr),
+        link_(settings, capture_.get()) {
+    link_.open();
+  }
 
   void run(SourceContext& context) override {
-    const Options& options = context.options;
     std::array<uint8_t, zelkolink::max_chunk> buffer{};
-    bool request_due = true;
     while (!context.finish && !zelkolink_tools::stop_requested()) {
-      if (!port_ && !reopen(context)) {
+      if (!link_.is_open() && !reopen(context)) {
         std::this_thread::sleep_for(kReadWait);
         continue;
       }
       try {
-        if (request_due) send_request(options);
-        request_due = false;
-        const std::size_t got = port_->read(buffer, kReadWait);
+        const std::size_t got = link_.read(buffer, kReadWait);
         if (got == 0) continue;
         const std::chrono::nanoseconds read_at = context.clock.now();
         const Carried carried = decode_port_bytes(std::span(buffer).first(got), values_);
-        if (carried.frame)
+        if (carried.frame) {
           context.newest.publish(values_, is_fresh(carried, context.uses), read_at);
-      } catch (const ToolError& error) {
-        port_->close();
-        port_.reset();
-        request_due = true;
-        if (options.exit_on_loss) {
-          context.exit_message = error.what();
-          context.exit_status = error.exit_status();
-          return;
         }
-        lost_at_ = context.clock.now();
-        next_attempt_ = lost_at_ + kReopenEvery;
+      } catch (const ToolError& error) {
+        // A port that went away is reopened; anything else (a capture that
+        // cannot be written) ends the run.
+        if (error.exit_status() != zelkolink_tools::kExitVanished || context.exit_on_loss) {
+          context.end_run(error.exit_status(), error.what());
+          break;
+        }
+        reconnect_.lost(context.clock.now());
         context.events.line(std::string("source lost: ") + error.what());
       }
     }
-    if (port_) {
-      send_stop();
-      port_->close();
+    link_.stop();
+    if (!capture_) return;
+    try {
+      capture_->close();
+    } catch (const ToolError& error) {
+      if (context.exit_status == 0) context.end_run(error.exit_status(), error.what());
     }
   }
 
  private:
-  // Every 500 ms while the port is gone. A new connection's bytes must not
-  // join what the old one left pending in the parser, so it is emptied
-  // first; the request goes out again before the first read.
+  // Every 500 ms while the port is gone; PortLink empties the parser and
+  // sends the request again on every open.
   bool reopen(SourceContext& context) {
     const std::chrono::nanoseconds now = context.clock.now();
-    if (now < next_attempt_) return false;
+    if (!reconnect_.due(now)) return false;
     try {
-      port_ = std::make_unique<SerialPort>(context.options.from, line_);
+      link_.open();
     } catch (const ToolError&) {
-      next_attempt_ = now + kReopenEvery;
+      reconnect_.failed(now);
       return false;
     }
-    zelkolink::reset_port_parser();
-    context.events.line("source back after " + seconds_text(now - lost_at_));
+    context.events.line("source back after " + reconnect_.back_after(now));
     return true;
   }
 
-  void send_request(const Options& options) {
-    std::array<uint8_t, zelkolink::request_frame_size> frame{};
-    zelkolink::request_upload_port_data(frame, options.request[0], options.request[1]);
-    port_->write(frame);
-  }
-
-  // A device already gone cannot take the stop frame; that is no error on
-  // the way out.
-  void send_stop() noexcept {
-    try {
-      std::array<uint8_t, zelkolink::stop_frame_size> frame{};
-      zelkolink::stop_upload_port_data(frame);
-      port_->write(frame);
-      port_->drain(kStopDrain);
-    } catch (const ToolError&) {
-    }
-  }
-
-  zelkolink_tools::LineSettings line_;
-  std::unique_ptr<SerialPort> port_;
+  std::unique_ptr<CaptureFile> capture_;
+  zelkolink_tools::PortLink link_;
+  zelkolink_tools::Reconnect reconnect_;
   SourceValues values_;
-  std::chrono::nanoseconds lost_at_{};
-  std::chrono::nanoseconds next_attempt_{};
 };
 
 class FileSource final : public Source {
  public:
-  explicit FileSource(const Options& options) : name_(options.from) {
+  FileSource(std::string path, double frames_per_second)
+      : name_(std::move(path)), frames_per_second_(frames_per_second) {
     std::ifstream file(name_, std::ios::binary);
     if (!file) throw ToolError(zelkolink_tools::kExitCannotOpen, "cannot open " + name_);
     bytes_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -146,16 +124,14 @@ class FileSource final : public Source {
   // its own time: start + n / rate.
   void run(SourceContext& context) override {
     const auto period = std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::duration<double>(1.0 / context.options.file_rate));
-    const Clock::time_point start = Clock::now();
+        std::chrono::duration<double>(1.0 / frames_per_second_));
+    const auto start = std::chrono::steady_clock::now();
     uint64_t released = 0;
     std::span<const uint8_t> rest(bytes_);
     while (!rest.empty() && !context.finish && !zelkolink_tools::stop_requested()) {
-      const auto end = std::find(rest.begin(), rest.end(), kFrameEnd);
-      const std::size_t size =
-          end == rest.end() ? rest.size() : static_cast<std::size_t>(end - rest.begin()) + 1;
-      const Carried carried = decode_port_bytes(rest.first(size), values_);
-      rest = rest.subspan(size);
+      const std::span<const uint8_t> piece = zelkolink_tools::first_piece(rest);
+      const Carried carried = decode_port_bytes(piece, values_);
+      rest = rest.subspan(piece.size());
       if (!carried.frame) continue;
       std::this_thread::sleep_until(start + period * released++);
       context.newest.publish(values_, is_fresh(carried, context.uses), context.clock.now());
@@ -168,6 +144,7 @@ class FileSource final : public Source {
 
  private:
   std::string name_;
+  double frames_per_second_;
   std::vector<uint8_t> bytes_;
   SourceValues values_;
 };
@@ -194,12 +171,13 @@ bool is_fresh(const Carried& carried, const Uses& uses) {
   return (uses.inputs && carried.inputs) || (uses.channels && carried.channels);
 }
 
-std::unique_ptr<Source> open_port_source(const Options& options) {
-  return std::make_unique<PortSource>(options);
+std::unique_ptr<Source> open_port_source(const zelkolink_tools::PortLinkSettings& settings,
+                                         const std::optional<std::string>& capture) {
+  return std::make_unique<PortSource>(settings, capture);
 }
 
-std::unique_ptr<Source> open_file_source(const Options& options) {
-  return std::make_unique<FileSource>(options);
+std::unique_ptr<Source> open_file_source(const std::string& path, double frames_per_second) {
+  return std::make_unique<FileSource>(path, frames_per_second);
 }
 
 }  // namespace zelkolink_bridge
