@@ -359,6 +359,7 @@ std::string differences(const Options& o) {
   if (o.seconds) add("ms=" + std::to_string(o.seconds->count()));
   if (o.exit_on_loss) add("exit-on-loss");
   if (o.trace) add("trace=" + *o.trace);
+  if (o.capture) add("capture=" + *o.capture);
   return text;
 }
 
@@ -371,8 +372,10 @@ TEST(BridgeOptions, EachSourceTakesItsOptionsInBothForms) {
            {{"--from-port", "/dev/ttyUSB0", "--to-sbus", "/dev/ttyUSB1"},
             "port=/dev/ttyUSB0 to=/dev/ttyUSB1"},
            {{"--from-port=COM3", "--to-sbus=COM4", "--baud", "9600", "--request=2,7f",
-             "--interval-ms", "4", "--raw", "--sbus2", "--status", "--exit-on-loss"},
-            "port=COM3 to=COM4 baud=9600 request=02,7F interval=4 raw sbus2 status exit-on-loss"},
+             "--interval-ms", "4", "--raw", "--sbus2", "--status", "--exit-on-loss",
+             "--capture=c.pcapng"},
+            "port=COM3 to=COM4 baud=9600 request=02,7F interval=4 raw sbus2 status exit-on-loss "
+            "capture=c.pcapng"},
            {{"--from-hid", "046D:c21d:AB:1", "--to-sbus", "x", "--interval-ms=1000"},
             "hid=046d:c21d serial=AB:1 to=x interval=1000"},
            {{"--to-sbus", "x", "--from-hid=1:2"}, "hid=0001:0002 to=x"},
@@ -429,6 +432,11 @@ TEST(BridgeOptions, RefusesWhatItCannotRunInOneLine) {
             "--seconds needs a number of seconds"},
            {{"--from-port", "a", "--to-sbus", "x", "--raw=1"}, "--raw takes no value"},
            {{"--from-port", "a", "--to-sbus", "x", "--bogus"}, "unknown option '--bogus'"},
+           // A capture records the device's port.
+           {{"--from-file", "a", "--to-sbus", "x", "--capture", "c"},
+            "--capture records the device's port: it needs --from-port"},
+           {{"--from-hid", "1:2", "--to-sbus", "x", "--capture", "c"}, "it needs --from-port"},
+           {{"--from-port", "a", "--to-sbus", "x", "--capture"}, "--capture needs a FILE"},
            // The failsafe must come after the frame-lost flag.
            {{"--from-port", "a", "--to-sbus", "x", "--lost-ms", "500", "--failsafe-ms", "400"},
             "--failsafe-ms (400) must be longer than --lost-ms (500)"},
