@@ -16,6 +16,8 @@ import sys
 from pathlib import Path
 from typing import Dict
 
+import pytest
+
 ROOT = Path(__file__).resolve().parent.parent
 PAGES = [ROOT / "README.md", *sorted((ROOT / "docs").glob("*.md"))]
 BINDING = ROOT / "bindings" / "dotnet" / "ZelkoLink.cs"
@@ -42,7 +44,8 @@ def run(command, **options) -> str:
     return result.stdout
 
 
-def test_python_example(tmp_path):
+@pytest.mark.parametrize("name", ["python", "python capture"])
+def test_python_example(tmp_path, name):
     wheels = sorted(Path(os.environ["ZELKOLINK_TEST_WHEELS"]).glob("*.whl"))
     assert len(wheels) == 1, wheels
     environment = plain_environment()
@@ -50,9 +53,9 @@ def test_python_example(tmp_path):
     python = tmp_path / "venv" / "bin" / "python"
     run([python, "-m", "pip", "install", "--quiet", "--no-index", "--disable-pip-version-check",
          wheels[0]], env=environment)
-    (tmp_path / "example.py").write_text(readme_block("example: python"), encoding="utf-8")
+    (tmp_path / "example.py").write_text(readme_block(f"example: {name}"), encoding="utf-8")
     printed = run([python, "example.py"], cwd=tmp_path, env=environment)
-    assert printed == readme_block("example output: python")
+    assert printed == readme_block(f"example output: {name}")
 
 
 def test_csharp_example(tmp_path):

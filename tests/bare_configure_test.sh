@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The README's first command on a machine without the optional packages:
-# hidapi, python3-build and pytest, Mono and the JSON parser are made
+# hidapi, python3-build and pytest, Mono, the JSON parser and tshark are made
 # unfindable (an empty pkg-config search path, a Python without them,
 # program paths that lead nowhere, find_package disabled). Configure must
 # name each part it leaves out, the build must finish, the example and the
@@ -21,13 +21,15 @@ PKG_CONFIG_LIBDIR= PKG_CONFIG_PATH= cmake -S "${source_dir}" -B "${work}/build" 
   -DCMAKE_BUILD_TYPE=Release -DZELKOLINK_BUILD_BENCHMARKS=OFF \
   -DZELKOLINK_PYTHON="${work}/python/bin/python3" \
   -DZELKOLINK_MCS="${work}/nowhere/mcs" -DZELKOLINK_MONO="${work}/nowhere/mono" \
+  -DZELKOLINK_TSHARK="${work}/nowhere/tshark" \
   -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON \
   > "${work}/configure.log" 2>&1 || { cat "${work}/configure.log"; fail "configure failed"; }
 grep "ZelkoLink" "${work}/configure.log"
 for part in "live HID in zelkolink-dump (apt-get install libhidapi-dev)" \
             "--map in zelkolink-bridge (apt-get install nlohmann-json3-dev)" \
             "Python wheel (apt-get install python3-build python3-pytest)" \
-            ".NET assembly (apt-get install mono-mcs mono-runtime)"; do
+            ".NET assembly (apt-get install mono-mcs mono-runtime)" \
+            "Wireshark dissector test (apt-get install tshark)"; do
   grep -qF -- "ZelkoLink leaves out: ${part}" "${work}/configure.log" ||
     fail "the configure summary does not say it leaves out ${part}"
 done

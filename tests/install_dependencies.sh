@@ -2,7 +2,8 @@
 # Installs, from Debian's packages, what the full test run needs beyond the
 # base image: the MinGW-w64 cross compilers (64- and 32-bit), Wine to run
 # the Windows builds' tests, hidapi (with pkg-config to find it) for
-# zelkolink-dump's live HID, tmux for the live view's test; for the
+# zelkolink-dump's live HID, tmux for the live view's test, tshark for the
+# Wireshark dissector's test; for the
 # bindings, the Python packages that build and test the wheels (into
 # Debian's own /usr/bin/python3) and Mono's C# compiler and runtime; and
 # the tools that build and check the release artifacts. Does nothing when
@@ -16,6 +17,7 @@ command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686
 command -v wine >/dev/null || missing+=(wine)
 pkg-config --exists hidapi-hidraw 2>/dev/null || missing+=(libhidapi-dev)
 command -v tmux >/dev/null || missing+=(tmux)  # the live view's test
+command -v tshark >/dev/null || missing+=(tshark)  # the Wireshark dissector's test
 [ -x /usr/bin/python3 ] || missing+=(python3)
 for module in build:python3-build setuptools:python3-setuptools wheel:python3-wheel \
               pytest:python3-pytest ensurepip:python3-venv; do
@@ -63,6 +65,11 @@ for attempt in 1 2 3; do
   echo "apt-get update failed (attempt ${attempt}); retrying" >&2
   sleep 10
 done
+# tshark's package asks whether users outside the root group may capture
+# packets: answered no beforehand, so the install never waits for it.
+if [[ " ${missing[*]} " == *" tshark "* ]]; then
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

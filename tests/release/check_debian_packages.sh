@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the Debian packages without installing anything: lintian finds no
 # error and no warning beyond the accepted ones; each package holds its part
-# of the library; every tool has a man page that carries every option of its
+# of the library; the tools package holds the Wireshark dissector; every tool has a man page that carries every option of its
 # --help; and the runtime and dev packages, unpacked into an empty root, let
 # a program build through pkg-config and run.
 #   tests/release/check_debian_packages.sh DIST_DIR WORK_DIR
@@ -38,6 +38,12 @@ dpkg-deb -f "${tools[0]}" Depends | grep -q 'libzelkolink1 (>= ' || fail "zelkol
 
 root=${work}/root
 for package in "${runtime[0]}" "${dev[0]}" "${tools[0]}"; do dpkg-deb -x "${package}" "${root}"; done
+
+# The dissector, unchanged, in Wireshark's global Lua plugin folder.
+plugin=usr/lib/${multiarch}/wireshark/plugins/zelkolink.lua
+cmp -s "${root}/${plugin}" "${source_dir}/wireshark/zelkolink.lua" ||
+  fail "zelkolink-tools does not hold wireshark/zelkolink.lua as ${plugin}"
+echo "ok zelkolink-tools: the Wireshark dissector in ${plugin%/*}"
 export LD_LIBRARY_PATH=${root}/usr/lib/${multiarch}
 programs=$(cd "${root}/usr/bin" && ls)
 [ -n "${programs}" ] || fail "zelkolink-tools holds no program"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the source tarball as a user meets it: one zelkolink-<version>/
-# folder, no build outputs, and the README's first command, read from the
-# unpacked README itself, runs inside it and succeeds.
+# folder, no build outputs, the Wireshark dissector and the capture reader
+# there, and the README's first command, read from the unpacked README
+# itself, runs inside it and succeeds.
 #   tests/release/check_source_tarball.sh TARBALL WORK_DIR
 set -euo pipefail
 tarball=$(realpath "$1") work=$2
@@ -16,6 +17,9 @@ outside=$(grep -v "^${top}/" "${work}/list.txt" || true)
 [ -z "${outside}" ] || fail "entries outside ${top}/: ${outside}"
 built=$(grep -E "^${top}/(build|dist|install)/" "${work}/list.txt" || true)
 [ -z "${built}" ] || fail "build outputs: ${built}"
+for shipped in wireshark/zelkolink.lua bindings/python/zelkolink/capture.py; do
+  grep -qx "${top}/${shipped}" "${work}/list.txt" || fail "${shipped} is missing"
+done
 tar -xzf "${tarball}" -C "${work}"
 
 # The first fenced sh block of the README, whatever it says today.

@@ -30,7 +30,8 @@ cmake --install "${build}" --prefix "${work}/installed" >/dev/null
     include/zelkolink.h include/zelkolink.hpp \
     lib/ZelkoLink.def lib/ZelkoLink.lib lib/libZelkoLink.dll.a \
     lib/cmake/ZelkoLink/ZelkoLinkConfig.cmake lib/cmake/ZelkoLink/ZelkoLinkConfigVersion.cmake \
-    lib/cmake/ZelkoLink/ZelkoLinkTargets.cmake lib/cmake/ZelkoLink/ZelkoLinkTargets-release.cmake
+    lib/cmake/ZelkoLink/ZelkoLinkTargets.cmake lib/cmake/ZelkoLink/ZelkoLinkTargets-release.cmake \
+    share/zelkolink/wireshark/zelkolink.lua
   (cd "${work}/installed" && find bin -name '*.exe')
   (cd "${source_dir}" && find docs -type f)
   if [ -f "${source_dir}/bindings/dotnet/ZelkoLink.cs" ]; then echo bindings/dotnet/ZelkoLink.cs; fi

@@ -170,12 +170,12 @@ bool Reader::fail(std::size_t at, const std::string& problem) {
 // the file, at a last block cut short (noted) and at a fault.
 bool Reader::read_block(Block& block) {
   const std::size_t left = file_.size() - at_;
-  if (left == 0) return false;
-  if (at_ == 0 && !starts_like_pcapng(file_)) {
+  if (at_ == 0 && !in_section_ && !starts_like_pcapng(file_)) {
     fault_ = file_.empty() ? "empty, not a pcapng capture" : "not a pcapng capture";
     at_ = file_.size();
     return false;
   }
+  if (left == 0) return false;
   block.start = at_;
   const bool section = starts_like_pcapng(file_.subspan(at_));
   if (left < (section ? 12u : 8u)) {

@@ -38,7 +38,6 @@ LinkStats link_stats(std::span<const zelkolink_tools::CapturedRead> reads) {
       [&](const zelkolink_tools::FramedFrame& frame) {
         if (frame.corrupt) {
           ++stats.corrupt_frames;
-          stats.noise_bytes += frame.payload.size() + 5;
         } else if (frame.command == zelkolink_tools::kUploadData) {
           ++stats.frames[frame.payload.empty() ? LinkStats::kNoKind : int{frame.payload[0]}];
           ++stats.frame_count;

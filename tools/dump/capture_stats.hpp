@@ -26,8 +26,8 @@ struct LinkStats {
   static constexpr int kNoKind = -1;
   std::map<int, uint64_t> frames;
   uint64_t frame_count = 0;
-  uint64_t corrupt_frames = 0;  // frames skipped for a wrong end byte
-  uint64_t noise_bytes = 0;     // bytes in no frame the parser took, corrupt frames' included
+  uint64_t corrupt_frames = 0;  // frames skipped whole for a wrong end byte
+  uint64_t noise_bytes = 0;     // bytes stepped over one at a time, in no frame at all
   // Time between upload frames, each frame timed by the read it ended in;
   // nothing with fewer than two frames.
   struct Gaps {

@@ -3,7 +3,8 @@
 # and the multiarch library folder (make_release.sh configures it):
 #   libzelkolink1      the shared library and its SONAME link
 #   libzelkolink-dev   headers, the .so link, pkg-config and CMake files
-#   zelkolink-tools    every program the build installs, a man page each
+#   zelkolink-tools    every program the build installs, a man page each, and
+#                      the Wireshark dissector in Wireshark's Lua plugin folder
 # with dpkg-dev's own tools and no debhelper: control fields, Depends of the
 # linked libraries, and the symbols file come from dpkg-gencontrol,
 # dpkg-shlibdeps and dpkg-gensymbols, run in a debian/ folder laid out as
@@ -57,6 +58,11 @@ take "${runtime}" "${libdir}/${soname_link}" "${libdir}/$(readlink "${stage}/${l
 take "${dev}" usr/include "${libdir}/libZelkoLink.so" "${libdir}/pkgconfig" "${libdir}/cmake"
 mapfile -t programs < <(cd "${stage}" && find usr/bin -type f | LC_ALL=C sort)
 take "${tools}" "${programs[@]}"
+# The Wireshark dissector goes into Wireshark's global Lua plugin folder
+# (tshark -G folders names it), where Wireshark loads it by itself.
+plugins=debian/${tools}/${libdir}/wireshark/plugins
+mkdir -p "${plugins}"
+mv "${stage}/usr/share/zelkolink/wireshark/zelkolink.lua" "${plugins}/"
 leftover=$(find "${stage}" ! -type d)
 if [ -n "${leftover}" ]; then
   echo "debian_packages.sh: installed but in no package:" "${leftover}" >&2

@@ -5,6 +5,7 @@
 #   lib/      ZelkoLink.lib (Visual Studio), libZelkoLink.dll.a (MinGW),
 #             ZelkoLink.def and the CMake package (lib/cmake/ZelkoLink)
 #   include/  zelkolink.h, zelkolink.hpp
+#   share/zelkolink/wireshark/zelkolink.lua, the Wireshark dissector
 #   LICENSE, README.md, CHANGELOG.md, docs/ (which README.md links to) and
 #   the C# binding's source
 #

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -84,10 +86,22 @@ PseudoTerminal::~PseudoTerminal() {
   ::close(controller_);
 }
 
-PseudoTerminal::Ready PseudoTerminal::wait(bool want_to_write, int timeout_ms) const {
+PseudoTerminal::Ready PseudoTerminal::wait(bool want_to_write,
+                                           std::chrono::steady_clock::time_point deadline) const {
+  const auto left =
+      std::max(std::chrono::nanoseconds(0), deadline - std::chrono::steady_clock::now());
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+  const timespec timeout{static_cast<time_t>(seconds.count()),
+                         static_cast<long>((left - seconds).count())};
   pollfd waiting{controller_, static_cast<short>(POLLIN | (want_to_write ? POLLOUT : 0)), 0};
-  if (::poll(&waiting, 1, timeout_ms) <= 0) return {};
+  if (::ppoll(&waiting, 1, &timeout, nullptr) <= 0) return {};
   return {(waiting.revents & POLLIN) != 0, (waiting.revents & POLLOUT) != 0};
+}
+
+std::size_t PseudoTerminal::unread() const {
+  int queued = 0;
+  if (::ioctl(terminal_, FIONREAD, &queued) != 0 || queued < 0) return 0;
+  return static_cast<std::size_t>(queued);
 }
 
 std::size_t PseudoTerminal::read(std::span<uint8_t> buffer) const {

@@ -2,6 +2,7 @@
 // host opens as its serial port.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,13 +26,17 @@ class PseudoTerminal {
   // The path a host opens.
   const std::string& path() const { return path_; }
 
-  // Waits at most timeout_ms (-1: no limit) until the host wrote bytes or,
-  // when want_to_write, there is room to write. A stop signal ends the wait.
+  // Waits until `deadline` at the latest (to the microsecond) for the host
+  // to write bytes or, when want_to_write, for room to write. A stop signal
+  // ends the wait.
   struct Ready {
     bool readable = false;
     bool writable = false;
   };
-  Ready wait(bool want_to_write, int timeout_ms) const;
+  Ready wait(bool want_to_write, std::chrono::steady_clock::time_point deadline) const;
+
+  // Bytes written that the host has not read yet.
+  std::size_t unread() const;
 
   // What the host wrote, at most buffer.size() bytes; 0 when nothing has come.
   std::size_t read(std::span<uint8_t> buffer) const;

@@ -1,0 +1,60 @@
+// The simulated device replaying a capture: every read of the device's
+// bytes in the capture becomes one write, at its recorded time from the
+// first read (scaled by --speed), from the host's request on. The host meets
+// the capture from its first byte, cut as it was cut when it was captured.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host_frames.hpp"
+#include "pseudo_terminal.hpp"
+#include "recorder.hpp"
+#include "sim_options.hpp"
+
+namespace zelkolink_sim {
+
+struct ReplayBlock {
+  std::chrono::nanoseconds at;  // since the capture's first read from the device
+  std::vector<uint8_t> bytes;
+};
+
+// The device's reads in the capture file at path, timed from the first.
+// Throws ToolError: kExitCannotOpen when the file cannot be read,
+// kExitBadUsage, naming the file, when it is not a capture with reads from
+// the device. The capture's notes (a last block cut short) are logged.
+std::vector<ReplayBlock> load_replay(const std::string& path);
+
+class Replay {
+ public:
+  Replay(const SimOptions& options, PseudoTerminal& link, Recorder& recorder,
+         std::vector<ReplayBlock> blocks);
+
+  // Serves the link until a stop signal.
+  void run();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void take_host_bytes();
+  void start();
+  void write_due();
+  void write_block(const ReplayBlock& block);
+  void send_queue();
+  [[nodiscard]] Clock::time_point due(const ReplayBlock& block) const;
+  [[nodiscard]] Clock::time_point wake_at() const;
+
+  const SimOptions& options_;
+  PseudoTerminal& link_;
+  Recorder& recorder_;
+  std::vector<ReplayBlock> blocks_;
+  HostFrameReader reader_;
+  std::optional<std::size_t> next_;  // the block due next, while playing
+  Clock::time_point started_;
+  std::vector<uint8_t> queue_;  // bytes written that the link has not taken yet
+};
+
+}  // namespace zelkolink_sim
