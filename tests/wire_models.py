@@ -9,18 +9,24 @@ import termios
 
 # ---------------------------------------------------------------- port link
 
-START, END, UPLOAD_DATA, UPLOAD_REQUEST = 0xFA, 0x5F, 0xA5, 0xE5
+START, END, UPLOAD_DATA, UPLOAD_REQUEST, UPLOAD_STOP = 0xFA, 0x5F, 0xA5, 0xE5, 0xE4
 LARGEST_FRAME = 500  # the parser holds no more; a start byte claiming more is an ordinary byte
 
 
-def port_frame(command, payload):
-    """Start byte, command, payload length (two bytes, low first), payload, end byte."""
-    return bytes([START, command]) + struct.pack("<H", len(payload)) + payload + bytes([END])
+def port_frame(command, payload, end=END):
+    """Start byte, command, payload length (two bytes, low first), payload,
+    end byte (another end byte makes a corrupt frame)."""
+    return bytes([START, command]) + struct.pack("<H", len(payload)) + payload + bytes([end])
 
 
 def request_frame(first=0x01, second=0x00):
     """The upload request a host sends, with its two payload bytes."""
     return port_frame(UPLOAD_REQUEST, bytes([first, second]))
+
+
+def stop_frame():
+    """The host's request to stop uploading."""
+    return port_frame(UPLOAD_STOP, b"")
 
 
 def kind2_frame(channels, inputs=(0,) * 9):

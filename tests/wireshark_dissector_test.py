@@ -31,9 +31,9 @@ import time
 import tty
 
 from tool_harness import Simulator, check, main, wait_for
+from wire_models import port_frame as frame, request_frame, stop_frame
 
-REQUEST = bytes.fromhex("FA E5 02 00 01 00 5F")
-STOP = bytes.fromhex("FA E4 00 00 5F")
+REQUEST, STOP = request_frame(), stop_frame()
 NO_RECORDS = ((0,) * 9, (0,) * 32)
 
 
@@ -44,10 +44,6 @@ def load_capture_module(path):
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
     return module
-
-
-def frame(command, payload, end=0x5F):
-    return bytes([0xFA, command]) + struct.pack("<H", len(payload)) + payload + bytes([end])
 
 
 def record(kind, value, length=None):
@@ -115,9 +111,6 @@ def simulator_capture(args, work, name, sim_args, wanted):
     """A host's capture of the simulator: the request, reads of up to 1 to
     512 bytes as they returned until `wanted` bytes came, the stop and what
     came after it."""
-    device = Simulator(args.sim, work, name, *sim_args, "--rate", "0")
-    port = os.open(device.path, os.O_RDWR | os.O_NOCTTY)
-    tty.setraw(port)
     blocks, sizes = [], random.Random(name)
 
     def send(data):
@@ -131,16 +124,20 @@ def simulator_capture(args, work, name, sim_args, wanted):
             return len(data)
         return 0
 
-    send(REQUEST)
-    got, deadline = 0, time.monotonic() + 30
-    while got < wanted and time.monotonic() < deadline:
-        got += read(0.5)
-    send(STOP)
-    check(wait_for(lambda: device.saw("stop")), f"{name}: the simulator saw no stop frame")
-    while read(0.2):
-        pass
-    os.close(port)
-    device.stop()
+    with Simulator(args.sim, work, name, *sim_args, "--rate", "0") as device:
+        port = os.open(device.path, os.O_RDWR | os.O_NOCTTY)
+        try:
+            tty.setraw(port)
+            send(REQUEST)
+            got, deadline = 0, time.monotonic() + 30
+            while got < wanted and time.monotonic() < deadline:
+                got += read(0.5)
+            send(STOP)
+            check(wait_for(lambda: device.saw("stop")), f"{name}: the simulator saw no stop frame")
+            while read(0.2):
+                pass
+        finally:
+            os.close(port)
     check(got >= wanted, f"{name}: {got} bytes read, {wanted} wanted")
     return blocks
 
