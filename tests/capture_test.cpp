@@ -121,8 +121,8 @@ Bytes big_endian(Bytes file) {
 
 TEST(Pcapng, WrittenBlocksReadBackInEitherByteOrder) {
   const Bytes file = capture_of(kBlocks);
-  for (const auto& [order, bytes] : {std::pair{"little-endian", file},
-                                     std::pair{"big-endian", big_endian(file)}}) {
+  for (const auto& [order, bytes] :
+       {std::pair{"little-endian", file}, std::pair{"big-endian", big_endian(file)}}) {
     SCOPED_TRACE(order);
     const Reading reading = read_all(bytes);
     EXPECT_EQ(reading.fault, "");
@@ -162,7 +162,11 @@ TEST(Pcapng, RefusesWhatItCannotRead) {
   };
   const std::vector<Case> cases{
       {"empty", [] { return Bytes{}; }, "empty, not a pcapng capture"},
-      {"raw bytes", [] { return Bytes{0xFA, 0xA5, 0x13, 0x00}; }, "not a pcapng capture"},
+      {"raw bytes",
+       [] {
+         return Bytes{0xFA, 0xA5, 0x13, 0x00};
+       },
+       "not a pcapng capture"},
       {"wrong link type",
        [&] {
          Bytes file = good;
@@ -252,8 +256,9 @@ TEST(Pcapng, ReadsWhatItCanAndSaysWhatIsMissing) {
   EXPECT_EQ(reading.fault, "");
   EXPECT_EQ(reading.blocks.back().data, Bytes(4, 0));
   ASSERT_EQ(reading.notes.size(), 2u);
-  EXPECT_EQ(reading.notes[0], "1 packet(s) were cut to a snap length when captured; 6 byte(s) "
-                              "are missing");
+  EXPECT_EQ(reading.notes[0],
+            "1 packet(s) were cut to a snap length when captured; 6 byte(s) "
+            "are missing");
   EXPECT_NE(reading.notes[1].find("longer than their interface's snap length"), std::string::npos);
 }
 
@@ -265,7 +270,7 @@ TEST(Pcapng, TimestampsInEveryResolution) {
         std::tuple{uint8_t{0x80 | 10}, uint64_t{1024}, int64_t{1000000000}}}) {
     Bytes file;
     pcapng::append_section_header(file, "t");
-    Bytes interface{147, 0, 0, 0, 0, 0, 0, 0, 9, 0, 1, 0, resolution, 0, 0, 0, 0, 0, 0, 0};
+    Bytes interface { 147, 0, 0, 0, 0, 0, 0, 0, 9, 0, 1, 0, resolution, 0, 0, 0, 0, 0, 0, 0 };
     file = with_block(file, 1, interface);
     Bytes packet(20, 0);
     for (std::size_t k = 0; k < 4; ++k) packet[8 + k] = static_cast<uint8_t>(units >> (8 * k));
@@ -319,7 +324,7 @@ TEST(LinkStats, SummarisesAHandMadeCapture) {
   const Bytes kind2(95, 0x02);
   const Bytes kind0(19, 0x00);
   const std::vector<Bytes> reads{
-      concat({{1, 2, 3}, port_frame(kUploadData, kind2)}),      // 3 noise bytes
+      concat({{1, 2, 3}, port_frame(kUploadData, kind2)}),       // 3 noise bytes
       port_frame(kUploadData, kind0),                            // 10 ms later
       concat({port_frame(kUploadData, kind2, 0x5E), {0xFA}}),    // corrupt, then a start byte
       concat({{0xA5, 0x00, 0x00, 0x5F}, port_frame(0x42, {})}),  // an empty upload frame, 0x42
@@ -352,8 +357,7 @@ TEST(LinkStats, SummarisesAHandMadeCapture) {
   std::ostringstream json;
   zelkolink_dump::write_stats(json, stats, zelkolink_dump::OutputFormat::json, "c.pcapng");
   EXPECT_EQ(json.str(),
-            R"({"duration_s":0.050000,"reads_in":5,"bytes_in":)" +
-                std::to_string(stats.bytes_in) +
+            R"({"duration_s":0.050000,"reads_in":5,"bytes_in":)" + std::to_string(stats.bytes_in) +
                 R"(,"reads_out":1,"bytes_out":7,"frames":{"empty":1,"0":1,"2":2},)"
                 R"("frames_per_s":80.000,"noise_bytes":8,"corrupt_frames":1,)"
                 R"("gap_ms":{"p50":10.000,"p99":30.000,"max":30.000,"max_at_s":0.045000}})"
