@@ -147,9 +147,10 @@ Options parse_options(std::span<const char* const> arguments) {
 
 const char* help_text() {
   return R"(Usage: zelkolink-dump [--hex] [--chunk N] [--json] [FILE]
+       zelkolink-dump --stats [--json] CAPTURE
        zelkolink-dump --sbus [--v2] [FILE]
        zelkolink-dump --port PORT [--baud N] [--request B0,B1] [--count N]
-                      [--seconds S] [--json | --watch]
+                      [--seconds S] [--capture FILE] [--json | --watch]
        zelkolink-dump --hid VID:PID[:SERIAL] | --hid-path PATH
                       [--report-id N] [--count N] [--seconds S] [--json]
        zelkolink-dump --hid-file FILE [--report-id N] [--count N] [--json]
@@ -163,13 +164,18 @@ the number of stream bytes fed so far, the end of that call's chunk. Every
 position holds the last value an upload record carried, 0 before any did.
 
 FILE is the capture to read; - reads standard input. Without FILE the
-sample capture built into the tool is decoded.
+sample capture built into the tool is decoded. A raw capture is the bytes
+as they came, fed 255 at a time. A pcapng capture (as --capture writes it,
+recognised by its first bytes) is fed read by read as it was captured,
+each read whole (the device's reads only), and rows start with its time: a
+"time" column of seconds since the capture's first block.
 
 Options:
   --hex        FILE is hex text: two hex digits per byte, in either case;
                spaces and line breaks anywhere are ignored. An odd number of
                digits or any other character is an error.
-  --chunk N    feed N bytes per call, 1 to 255 (default 255). Also --chunk=N.
+  --chunk N    feed N bytes per call, 1 to 255 (default 255 for a raw
+               capture, each read whole for pcapng). Also --chunk=N.
   --json       print one JSON object per call instead of CSV:
                {"offset":N,"inputs":[9 values],"channels":[32 values]}
   --sbus       encode SBUS frames instead: read lines of sixteen standard
@@ -180,6 +186,16 @@ Options:
                convert_std_sbus_data, packed by encode_sbus_data_v1).
   --v2         with --sbus: pack with encode_sbus_data_v2, whose end byte
                cycles 04 14 24 34, instead of end byte 00.
+  --stats      summarise a pcapng CAPTURE of the link instead of decoding
+               it, to tell whether a device, cable or adapter drops data:
+               duration, reads and bytes each way, upload frames by record
+               kind, frames a second, corrupt frames (a wrong end byte),
+               noise bytes (stepped over, in no frame), and the gaps
+               between frames (p50, p99, the largest and when). With --json
+               one object: {"duration_s", "reads_in", "bytes_in",
+               "reads_out", "bytes_out", "frames": {"KIND": count},
+               "frames_per_s", "noise_bytes", "corrupt_frames", "gap_ms":
+               {"p50", "p99", "max", "max_at_s"} or null}.
 
 Live port link (reading a device as it sends):
   --port PORT  open the serial port PORT (/dev/ttyUSB0 on Linux, COM3 on
@@ -199,6 +215,16 @@ Live port link (reading a device as it sends):
                (default 01,00).
   --count N    stop after N rows (with --watch: after N frames).
   --seconds S  stop after S seconds (decimals allowed).
+  --capture FILE
+               also write every read and write on the port, with its time
+               and direction, to FILE as a pcapng capture (link type 147;
+               open it in Wireshark with the ZelkoLink dissector, decode it
+               with zelkolink-dump FILE, replay it with zelkolink-sim
+               --replay). The tool's own request and stop frames are in it.
+               Written at least once a second, so a killed run loses at most
+               the last second. A FILE that cannot be created exits 3 before
+               the port is opened; one that cannot be written (a full disk)
+               ends the run with status 1 after the stop frame.
   --watch      instead of rows, a full-terminal view redrawn in place up to
                20 times a second: the nine inputs and thirty-two channels as
                numbers with bars, frames and bytes per second, and the time
@@ -247,12 +273,16 @@ HID input reports:
   --hid-file works.
 
 Exit status: 0 on success, 1 for input that cannot be read or decoded
-(nothing is printed then; for HID reports, the good rows are printed), 2
-for a bad command line. Live runs (--port, --hid, --hid-path): 0 for every
+(nothing is printed then; for HID reports, the good rows are printed) and
+for a pcapng capture cut short inside a block or with packets cut to a snap
+length (every row that could be decoded is printed, and one line says what
+is missing), 2 for a bad command line or a file that is not a capture it
+can read (one line names the file and the problem). Live runs (--port, --hid, --hid-path): 0 for every
 orderly end (count reached, time up, Ctrl-C, SIGTERM, standard output
 closed), 3 when the port or device cannot be opened or set up (or no HID
 device matches), 4 when another process holds the port, 5 when the port or
-device goes away mid-run (every row decoded before is printed). Errors are
+device goes away mid-run (every row decoded before is printed); with
+--capture, 1 when the capture cannot be written. Errors are
 reported as one line on standard error, naming the file, port or device.
 )";
 }

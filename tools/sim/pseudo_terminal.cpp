@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -98,10 +97,12 @@ PseudoTerminal::Ready PseudoTerminal::wait(bool want_to_write,
   return {(waiting.revents & POLLIN) != 0, (waiting.revents & POLLOUT) != 0};
 }
 
-std::size_t PseudoTerminal::unread() const {
-  int queued = 0;
-  if (::ioctl(terminal_, FIONREAD, &queued) != 0 || queued < 0) return 0;
-  return static_cast<std::size_t>(queued);
+// Polling the terminal end, unlike asking it how many bytes it holds, first
+// moves what was just written on to where the host reads it, so a block
+// written a moment ago is never taken for read.
+bool PseudoTerminal::unread() const {
+  pollfd waiting{terminal_, POLLIN, 0};
+  return ::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN) != 0;
 }
 
 std::size_t PseudoTerminal::read(std::span<uint8_t> buffer) const {

@@ -35,8 +35,8 @@ class PseudoTerminal {
   };
   Ready wait(bool want_to_write, std::chrono::steady_clock::time_point deadline) const;
 
-  // Bytes written that the host has not read yet.
-  std::size_t unread() const;
+  // True while bytes written are waiting for the host to read them.
+  bool unread() const;
 
   // What the host wrote, at most buffer.size() bytes; 0 when nothing has come.
   std::size_t read(std::span<uint8_t> buffer) const;

@@ -110,7 +110,7 @@ void Replay::write_due() {
   while (next_) {
     const ReplayBlock& block = blocks_[*next_];
     if (options_.speed <= 0) {
-      if (!queue_.empty() || link_.unread() != 0) return;
+      if (!queue_.empty() || link_.unread()) return;
     } else if (due(block) > Clock::now()) {
       return;
     }

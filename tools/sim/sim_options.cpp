@@ -113,7 +113,10 @@ Replaying a capture (instead of made-up frames):
                  (default 1); 0 writes each read once the host has read the
                  one before, as fast as the host reads.
   --loop         start again from the first read at the end.
-  --no-wait      start at once, instead of at the host's request frame.
+  --no-wait      start at once, instead of at the host's request frame. A
+                 host that empties its input when it opens the port (as
+                 zelkolink-dump does) misses what came before, as it would
+                 from a device already sending.
   A stop frame ends the replay; the next request starts it again from the
   first read.
 
