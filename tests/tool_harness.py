@@ -7,6 +7,7 @@ context managers: whatever a group leaves behind, they end or remove it."""
 import argparse
 import contextlib
 import fcntl
+import importlib.util
 import os
 import pathlib
 import select
@@ -309,6 +310,16 @@ def wine_com_port(number, target):
 
 
 # ----------------------------------------------------------------- runner
+
+def module_from_file(path):
+    """A Python module loaded from its file alone, such as zelkolink.capture
+    from the source tree, which needs nothing of its package or the native
+    library."""
+    spec = importlib.util.spec_from_file_location(pathlib.Path(path).stem, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
 
 def main(doc, groups, tool_name, extra=None):
     """Parses --tool, --emulator and --group (plus what extra(parser) adds),

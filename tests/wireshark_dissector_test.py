@@ -18,7 +18,6 @@ with the request and stop frames the dump wrote.
 view: what a user sees: the Info column, the noise, the request bytes, the
 fields a corrupt frame lacks and its expert info, the interface's name."""
 import bisect
-import importlib.util
 import json
 import pathlib
 import random
@@ -26,20 +25,11 @@ import struct
 import subprocess
 import sys
 
-from tool_harness import Simulator, check, main
+from tool_harness import Simulator, check, main, module_from_file
 from wire_models import port_frame as frame, request_frame, stop_frame
 
 REQUEST, STOP = request_frame(), stop_frame()
 NO_RECORDS = ((0,) * 9, (0,) * 32)
-
-
-def load_capture_module(path):
-    """zelkolink.capture from the source tree, alone: it needs nothing of the
-    package or the native library."""
-    spec = importlib.util.spec_from_file_location("capture", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
 
 
 def record(kind, value, length=None):
@@ -285,7 +275,7 @@ def extra_arguments(parser):
     parser.add_argument("--tshark", required=True)
     parser.add_argument("--dissector", required=True)
     parser.add_argument("--capture-module", required=True, dest="capture",
-                        type=load_capture_module, help="bindings/python/zelkolink/capture.py")
+                        type=module_from_file, help="bindings/python/zelkolink/capture.py")
     parser.add_argument("--sample", required=True, type=pathlib.Path)
 
 
