@@ -5,9 +5,11 @@ Each seed is a well-formed example of what its target takes, so the fuzzers
 start from inputs that reach the decoders rather than from noise. The output
 is deterministic; rerun after changing a seed and commit the result.
 """
+import importlib.util
 import os
 import shutil
 import struct
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -93,6 +95,32 @@ def sbus_convert_seeds():
     }
 
 
+def pcapng_reader_seeds():
+    """Captures as zelkolink.capture writes them: the sample's frames in
+    reads both ways, one cut short, and one with a block of an unknown type."""
+    spec = importlib.util.spec_from_file_location(
+        "capture", os.path.join(HERE, "..", "bindings", "python", "zelkolink", "capture.py"))
+    capture = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(capture)
+    stream = upload(kind0(1)) + bytes([0, 0xFA]) + upload(kind2(0x1234)) + upload(kind1(9))
+    blocks = [(1700000000.0, "out", frame(0xE5, b"\x01\x00"))]
+    blocks += [(1700000000 + 0.001 * (k + 1), "in", stream[k:k + 37])
+               for k in range(0, len(stream), 37)]
+    blocks.append((1700000001.0, "out", frame(0xE4, b"")))
+    seeds = {}
+    with tempfile.TemporaryDirectory() as work:
+        path = os.path.join(work, "seed.pcapng")
+        capture.write(path, blocks, name="/dev/ttyUSB0", description="115200 8N1")
+        with open(path, "rb") as made:
+            seeds["reads_both_ways"] = made.read()
+    whole = seeds["reads_both_ways"]
+    seeds["cut_short"] = whole[:-11]
+    last = len(whole) - struct.unpack_from("<I", whole, len(whole) - 4)[0]
+    unknown = struct.pack("<II", 0x0BAD, 20) + b"\xee" * 8 + struct.pack("<I", 20)
+    seeds["unknown_block"] = whole[:last] + unknown + whole[last:]
+    return seeds
+
+
 def command_frames_seeds():
     return {"ordinary": bytes([0x01, 0x02, 0xCC]), "frame_bytes": bytes([0xFA, 0x5F, 0x00]),
             "empty": b""}
@@ -105,6 +133,7 @@ TARGETS = {
     "sbus_encode": sbus_encode_seeds,
     "sbus_convert": sbus_convert_seeds,
     "command_frames": command_frames_seeds,
+    "pcapng_reader": pcapng_reader_seeds,
 }
 
 

@@ -19,7 +19,8 @@ fi
 build=$(cd "$1" && pwd)
 seconds=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
-targets=(port_stream hid_game_controller hid_compatible sbus_encode sbus_convert command_frames)
+targets=(port_stream hid_game_controller hid_compatible sbus_encode sbus_convert command_frames
+         pcapng_reader)
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -144,6 +145,20 @@ TEST(Numbers, DigitsAndHexPairs) {
     EXPECT_EQ(
         usage_message([&] { parse_hex_pair(bad, "--request"); }),
         "--request needs two hex bytes such as 01,00, not '" + std::string(bad) + "' (see --help)")
+        << bad;
+  }
+}
+
+TEST(Numbers, DeviceIdsAsUsersNameThem) {
+  const DeviceIds plain = parse_device_ids("46D:c216", "--hid");
+  EXPECT_EQ(std::tuple(plain.vendor_id, plain.product_id, plain.serial),
+            std::tuple(0x046D, 0xC216, std::optional<std::string>()));
+  // Everything after the second colon is the serial, colons included.
+  EXPECT_EQ(parse_device_ids("1:2:AB:01", "--from-hid").serial, "AB:01");
+  for (const char* bad : {"", "046d", "046d:", ":c216", "12345:1", "1:2:", "g:1", "1:2x"}) {
+    EXPECT_EQ(usage_message([&] { parse_device_ids(bad, "--from-hid"); }),
+              "--from-hid needs VID:PID or VID:PID:SERIAL with hex ids, such as 046d:c216, not '" +
+                  std::string(bad) + "' (see --help)")
         << bad;
   }
 }

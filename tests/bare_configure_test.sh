@@ -25,7 +25,7 @@ PKG_CONFIG_LIBDIR= PKG_CONFIG_PATH= cmake -S "${source_dir}" -B "${work}/build" 
   -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON \
   > "${work}/configure.log" 2>&1 || { cat "${work}/configure.log"; fail "configure failed"; }
 grep "ZelkoLink" "${work}/configure.log"
-for part in "live HID in zelkolink-dump (apt-get install libhidapi-dev)" \
+for part in "live HID in zelkolink-dump and zelkolink-bridge (apt-get install libhidapi-dev)" \
             "--map in zelkolink-bridge (apt-get install nlohmann-json3-dev)" \
             "Python wheel (apt-get install python3-build python3-pytest)" \
             ".NET assembly (apt-get install mono-mcs mono-runtime)" \

@@ -409,7 +409,8 @@ TEST(BridgeOptions, RefusesWhatItCannotRunInOneLine) {
            {{"--from-port", "a"}, "give the SBUS port: --to-sbus PORT"},
            {{"--from-port", "a", "--to-sbus"}, "--to-sbus needs a port"},
            {{"--from-hid", "12345:1", "--to-sbus", "x"},
-            "--from-hid needs VID:PID[:SERIAL] in hex, such as 046d:c21d, not '12345:1'"},
+            "--from-hid needs VID:PID or VID:PID:SERIAL with hex ids, such as 046d:c216, not "
+            "'12345:1'"},
            {{"--from-hid", "046d", "--to-sbus", "x"}, "--from-hid needs VID:PID"},
            {{"--from-hid", "1:2:", "--to-sbus", "x"}, "--from-hid needs VID:PID"},
            {{"--from-hid", "1:g", "--to-sbus", "x"}, "--from-hid needs VID:PID"},

@@ -16,16 +16,20 @@ sending each record kind with noise, corrupt frames and the echoed request,
 with the request and stop frames the dump wrote.
 
 view: what a user sees: the Info column, the noise, the request bytes, the
-fields a corrupt frame lacks and its expert info, the interface's name."""
+fields a corrupt frame lacks and its expert info, the interface's name.
+
+extcap: zelkolink-dump as Wireshark's capture interface, captured through
+tshark live."""
 import bisect
 import json
+import os
 import pathlib
 import random
 import struct
 import subprocess
 import sys
 
-from tool_harness import Simulator, check, main, module_from_file
+from tool_harness import Simulator, check, main, module_from_file, wait_for
 from wire_models import port_frame as frame, request_frame, stop_frame
 
 REQUEST, STOP = request_frame(), stop_frame()
@@ -270,6 +274,32 @@ def view_group(tool, args):
           f"the short record shows {sorted(short)}")
 
 
+# ------------------------------------------------------------------ extcap
+
+def extcap_group(tool, args):
+    """zelkolink-dump in Wireshark's personal extcap folder is a capture
+    interface: tshark lists it, captures the simulator through it live and
+    decodes what it captured."""
+    home = tool.work / "home"
+    extcap = home / ".config" / "wireshark" / "extcap"
+    extcap.mkdir(parents=True)
+    (extcap / "zelkolink").symlink_to(tool.command[-1])
+    env = dict(os.environ, HOME=str(home))
+    listed = subprocess.run([args.tshark, "-D"], capture_output=True, env=env, timeout=120)
+    check(b"zelkolink (ZelkoLink device port link)" in listed.stdout,
+          f"tshark -D does not list the interface: {listed.stdout.decode()[-300:]}")
+    device = Simulator(args.sim, tool.work, "extcap", "--rate", "200")
+    path = tool.work / "extcap.pcapng"
+    done = subprocess.run([args.tshark, "-i", "zelkolink", "-o", f"extcap.zelkolink.port:{device.path}",
+                           "-a", "duration:2", "-w", str(path)], capture_output=True, env=env, timeout=120)
+    check(done.returncode == 0, f"tshark -i zelkolink: {done.returncode} {done.stderr.decode()}")
+    check(wait_for(lambda: device.saw("stop")), "the device got no stop frame from the extcap")
+    device.stop()
+    infos = tshark(args, path, "-T", "fields", "-e", "_ws.col.Info").splitlines()
+    check(infos[:1] == ["request 01 00"] and infos.count("upload kind 2") > 100,
+          f"the live capture shows {infos[:3]}... ({len(infos)} packets)")
+
+
 def extra_arguments(parser):
     parser.add_argument("--sim", required=True)
     parser.add_argument("--tshark", required=True)
@@ -280,5 +310,6 @@ def extra_arguments(parser):
 
 
 if __name__ == "__main__":
-    sys.exit(main(__doc__, {"cross": cross_group, "view": view_group}, "zelkolink-dump",
+    sys.exit(main(__doc__, {"cross": cross_group, "view": view_group, "extcap": extcap_group},
+                  "zelkolink-dump",
                   extra_arguments))

@@ -43,6 +43,9 @@ for package in "${runtime[0]}" "${dev[0]}" "${tools[0]}"; do dpkg-deb -x "${pack
 plugin=usr/lib/${multiarch}/wireshark/plugins/zelkolink.lua
 cmp -s "${root}/${plugin}" "${source_dir}/wireshark/zelkolink.lua" ||
   fail "zelkolink-tools does not hold wireshark/zelkolink.lua as ${plugin}"
+extcap=usr/lib/${multiarch}/wireshark/extcap/zelkolink
+[ "$(readlink "${root}/${extcap}")" = /usr/bin/zelkolink-dump ] ||
+  fail "zelkolink-tools does not link ${extcap} to /usr/bin/zelkolink-dump"
 echo "ok zelkolink-tools: the Wireshark dissector in ${plugin%/*}"
 export LD_LIBRARY_PATH=${root}/usr/lib/${multiarch}
 programs=$(cd "${root}/usr/bin" && ls)

@@ -4,32 +4,9 @@
 #include "tool_error.hpp"
 
 namespace zelkolink_bridge {
-namespace {
 
 using zelkolink_tools::parse_whole;
 using zelkolink_tools::usage_error;
-
-// VID:PID[:SERIAL], the ids as one to four hex digits.
-HidTarget parse_hid_target(std::string_view text) {
-  HidTarget target;
-  const std::size_t first = text.find(':');
-  const std::size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
-  const auto vendor = zelkolink_tools::parse_digits(text.substr(0, first), 16, 4);
-  const auto product =
-      first == std::string_view::npos
-          ? std::nullopt
-          : zelkolink_tools::parse_digits(text.substr(first + 1, second - first - 1), 16, 4);
-  if (!vendor || !product || (second != std::string_view::npos && second + 1 == text.size())) {
-    throw usage_error("--from-hid needs VID:PID[:SERIAL] in hex, such as 046d:c21d, not '" +
-                      std::string(text) + "'");
-  }
-  target.vendor_id = static_cast<uint16_t>(*vendor);
-  target.product_id = static_cast<uint16_t>(*product);
-  if (second != std::string_view::npos) target.serial = std::string(text.substr(second + 1));
-  return target;
-}
-
-}  // namespace
 
 Options parse_options(std::span<const char* const> arguments) {
   Options options;
@@ -45,7 +22,7 @@ Options parse_options(std::span<const char* const> arguments) {
       ++sources;
     } else if (auto hid = args.value("--from-hid", "VID:PID[:SERIAL]")) {
       options.source = SourceKind::hid;
-      options.hid = parse_hid_target(*hid);
+      options.hid = zelkolink_tools::parse_device_ids(*hid, "--from-hid");
       ++sources;
     } else if (auto file = args.value("--from-file", "a capture file")) {
       options.source = SourceKind::file;

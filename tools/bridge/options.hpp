@@ -9,21 +9,17 @@
 #include <span>
 #include <string>
 
+#include "arguments.hpp"
+
 namespace zelkolink_bridge {
 
 enum class SourceKind { port, hid, file };
 
-struct HidTarget {
-  uint16_t vendor_id = 0;
-  uint16_t product_id = 0;
-  std::optional<std::string> serial;
-};
-
 struct Options {
   bool help = false;
   SourceKind source = SourceKind::port;
-  std::string from;  // the device port, or the capture for --from-file
-  HidTarget hid;     // --from-hid
+  std::string from;                // the device port, or the capture for --from-file
+  zelkolink_tools::DeviceIds hid;  // --from-hid
   std::string to_sbus;
   uint32_t baud = 115200;
   std::array<uint8_t, 2> request{0x01, 0x00};

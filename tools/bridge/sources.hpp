@@ -10,14 +10,16 @@
 #include <span>
 #include <string>
 
+#include "arguments.hpp"
 #include "channel_map.hpp"
 #include "event_log.hpp"
 #include "newest.hpp"
-#include "options.hpp"
 #include "port_link.hpp"
 #include "run_clock.hpp"
 
 namespace zelkolink_bridge {
+
+using HidTarget = zelkolink_tools::DeviceIds;  // --from-hid VID:PID[:SERIAL]
 
 // What a running source shares with the SBUS loop.
 struct SourceContext {

@@ -176,6 +176,25 @@ std::array<uint8_t, 2> parse_hex_pair(std::string_view text, std::string_view op
   return {static_cast<uint8_t>(*first), static_cast<uint8_t>(*second)};
 }
 
+DeviceIds parse_device_ids(std::string_view text, std::string_view option) {
+  const std::size_t first = text.find(':');
+  const std::size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
+  const std::optional<uint64_t> vendor = parse_digits(text.substr(0, first), 16, 4);
+  const std::optional<uint64_t> product =
+      first == std::string_view::npos
+          ? std::nullopt
+          : parse_digits(text.substr(first + 1, second - first - 1), 16, 4);
+  const bool serial_empty = second != std::string_view::npos && second + 1 == text.size();
+  if (!vendor || !product || serial_empty) {
+    throw usage_error(std::string(option) +
+                      " needs VID:PID or VID:PID:SERIAL with hex ids, such as 046d:c216, not " +
+                      quoted(text));
+  }
+  DeviceIds ids{static_cast<uint16_t>(*vendor), static_cast<uint16_t>(*product), std::nullopt};
+  if (second != std::string_view::npos) ids.serial = std::string(text.substr(second + 1));
+  return ids;
+}
+
 int run_tool(const char* name, int argc, char** argv, int (*body)(std::span<const char* const>)) {
   const std::size_t count = argc > 1 ? static_cast<std::size_t>(argc - 1) : 0;
   try {

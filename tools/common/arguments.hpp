@@ -94,6 +94,19 @@ std::optional<uint64_t> parse_digits(std::string_view text, unsigned base, std::
 // upload request. Throws a usage error naming the option.
 std::array<uint8_t, 2> parse_hex_pair(std::string_view text, std::string_view option);
 
+// A HID device as users name it, VID:PID[:SERIAL]: the ids in hex, one to
+// four digits each, as the tools list them; everything after the second
+// colon is the serial number.
+struct DeviceIds {
+  uint16_t vendor_id = 0;
+  uint16_t product_id = 0;
+  std::optional<std::string> serial;
+};
+
+// Throws a usage error "OPTION needs VID:PID or VID:PID:SERIAL with hex ids,
+// such as 046d:c216, not 'TEXT'".
+DeviceIds parse_device_ids(std::string_view text, std::string_view option);
+
 // Runs a tool's body and turns what it throws into one line on standard
 // error, "NAME: message", and an exit status: a ToolError's own, and 1 for
 // anything else (an unforeseen failure is never reported as success or as

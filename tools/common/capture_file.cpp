@@ -8,19 +8,20 @@
 namespace zelkolink_tools {
 namespace {
 
-constexpr auto kWriteEvery = std::chrono::seconds(1);
 // Blocks held in memory at most: a fast link still reaches the file in
 // large writes, and a slow disk cannot make the tool grow without bound.
 constexpr std::size_t kMostPending = std::size_t{256} * 1024;
 
 }  // namespace
 
-CaptureFile::CaptureFile(std::string path, std::string_view application)
+CaptureFile::CaptureFile(std::string path, std::string_view application,
+                         std::chrono::milliseconds write_every)
     : path_(std::move(path)),
       file_(std::fopen(path_.c_str(), "wb")),
       wall_start_(std::chrono::system_clock::now()),
       start_(std::chrono::steady_clock::now()),
-      last_write_(start_) {
+      last_write_(start_),
+      write_every_(write_every) {
   if (!file_) {
     throw ToolError(kExitCannotOpen,
                     "cannot create capture " + path_ + ": " + std::strerror(errno));
@@ -45,12 +46,12 @@ void CaptureFile::record(uint32_t port, pcapng::Direction direction,
   const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(since_1970);
   pcapng::append_packet(pending_, port, static_cast<uint64_t>(microseconds.count()), direction,
                         bytes);
-  if (now - last_write_ >= kWriteEvery || pending_.size() >= kMostPending) write_out();
+  if (now - last_write_ >= write_every_ || pending_.size() >= kMostPending) write_out();
 }
 
 void CaptureFile::flush_if_due() {
   if (failure_ || !file_) return;
-  if (std::chrono::steady_clock::now() - last_write_ >= kWriteEvery) write_out();
+  if (std::chrono::steady_clock::now() - last_write_ >= write_every_) write_out();
 }
 
 void CaptureFile::check() {
@@ -62,7 +63,7 @@ void CaptureFile::check() {
 void CaptureFile::close() {
   if (file_) {
     if (!failure_) write_out();
-    if (std::fclose(file_.release()) != 0 && !failure_) failure_ = std::strerror(errno);
+    if (std::fclose(file_.release()) != 0 && !failure_) fail(errno);
   }
   check();
 }
@@ -74,7 +75,12 @@ void CaptureFile::write_out() {
       std::fwrite(pending_.data(), 1, pending_.size(), file_.get()) == pending_.size() &&
       std::fflush(file_.get()) == 0;
   pending_.clear();
-  if (!written) failure_ = std::strerror(errno);
+  if (!written) fail(errno);
+}
+
+void CaptureFile::fail(int error) {
+  failure_errno_ = error;
+  failure_ = std::strerror(error);
 }
 
 }  // namespace zelkolink_tools

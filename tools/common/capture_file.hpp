@@ -5,6 +5,7 @@
 // on a block boundary.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -22,9 +23,12 @@ namespace zelkolink_tools {
 class CaptureFile {
  public:
   // Creates the file at path (replacing one that is there) and writes the
-  // section header naming `application`. Throws ToolError(kExitCannotOpen)
-  // naming the file and the system's reason.
-  CaptureFile(std::string path, std::string_view application);
+  // section header naming `application`. Blocks go out at least every
+  // `write_every`; zero writes each one as it is recorded, for a reader
+  // that shows them live (Wireshark on a pipe). Throws
+  // ToolError(kExitCannotOpen) naming the file and the system's reason.
+  CaptureFile(std::string path, std::string_view application,
+              std::chrono::milliseconds write_every = std::chrono::seconds(1));
   ~CaptureFile();  // writes what is left, quietly; close() is the checked way
   CaptureFile(const CaptureFile&) = delete;
   CaptureFile& operator=(const CaptureFile&) = delete;
@@ -36,14 +40,14 @@ class CaptureFile {
   uint32_t add_port(std::string_view name, std::string_view description);
 
   // Records bytes that one read returned or one write took, stamped now, and
-  // writes the collected blocks out when a second has passed since the last
-  // time. One thread records. Never throws: when the file cannot be written
+  // writes the collected blocks out when `write_every` has passed since the
+  // last time. One thread records. Never throws: when the file cannot be written
   // (a full disk), the failure is kept for check() and close(), and later
   // blocks are dropped, so that a tool's way out (its stop frame) is never
   // disturbed by its capture.
   void record(uint32_t port, pcapng::Direction direction, std::span<const uint8_t> bytes);
 
-  // Writes the collected blocks out if a second has passed, for a loop that
+  // Writes the collected blocks out if `write_every` has passed, for a loop that
   // went a while without recording. Never throws, as record().
   void flush_if_due();
 
@@ -57,8 +61,13 @@ class CaptureFile {
 
   [[nodiscard]] const std::string& path() const { return path_; }
 
+  // True when writing failed because the file is a pipe whose reader went
+  // away (Wireshark ending a live capture).
+  [[nodiscard]] bool reader_gone() const { return failure_errno_ == EPIPE; }
+
  private:
   void write_out();
+  void fail(int error);
 
   struct Closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -68,12 +77,14 @@ class CaptureFile {
   std::vector<uint8_t> pending_;
   uint32_t ports_ = 0;
   std::optional<std::string> failure_;  // why writing failed
+  int failure_errno_ = 0;
   bool reported_ = false;
   // Timestamps: the wall clock read once at the start, moved on by the
   // monotonic clock, so they never step back within a capture.
   std::chrono::system_clock::time_point wall_start_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_write_;
+  std::chrono::milliseconds write_every_;
 };
 
 }  // namespace zelkolink_tools

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace zelkolink_tools::pcapng {
 namespace {
@@ -74,19 +75,26 @@ void end_options(std::vector<uint8_t>& out) {
   put16(out, 0);
 }
 
-// Timestamp units to nanoseconds, for if_tsresol's two families.
+// Timestamp units to nanoseconds, for if_tsresol's two families. A time
+// past the year 2262 (which no port saw) is held at the largest one.
 int64_t to_nanoseconds(uint64_t units, uint8_t resolution) {
+  constexpr auto kLatest = std::numeric_limits<int64_t>::max();
   const int exponent = resolution & 0x7F;
   if ((resolution & 0x80) != 0) {
-    return static_cast<int64_t>(std::ldexp(static_cast<double>(units), -exponent) * 1e9);
+    const double nanoseconds = std::ldexp(static_cast<double>(units), -exponent) * 1e9;
+    return nanoseconds >= 9.2e18 ? kLatest : static_cast<int64_t>(nanoseconds);
   }
   if (exponent <= 9) {
     uint64_t scale = 1;
     for (int k = exponent; k < 9; ++k) scale *= 10;
-    return static_cast<int64_t>(units * scale);
+    return units > static_cast<uint64_t>(kLatest) / scale ? kLatest
+                                                          : static_cast<int64_t>(units * scale);
   }
   uint64_t divisor = 1;
-  for (int k = 9; k < exponent && k < 28; ++k) divisor *= 10;
+  for (int k = 9; k < exponent && k < 28; ++k) {
+    if (divisor > std::numeric_limits<uint64_t>::max() / 10) return 0;
+    divisor *= 10;
+  }
   return static_cast<int64_t>(units / divisor);
 }
 

@@ -8,27 +8,6 @@ namespace {
 using zelkolink_tools::parse_digits;
 using zelkolink_tools::usage_error;
 
-// VID:PID[:SERIAL], the ids in hex as --hid-list prints them (one to four
-// digits each); everything after the second colon is the serial.
-void parse_device_id(std::string_view text, HidOptions& hid) {
-  const std::size_t first = text.find(':');
-  const std::size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
-  const std::optional<uint64_t> vendor = parse_digits(text.substr(0, first), 16, 4);
-  const std::optional<uint64_t> product =
-      first == std::string_view::npos
-          ? std::nullopt
-          : parse_digits(text.substr(first + 1, second - first - 1), 16, 4);
-  const bool serial_empty = second != std::string_view::npos && second + 1 == text.size();
-  if (!vendor || !product || serial_empty) {
-    throw usage_error(
-        "--hid needs VID:PID or VID:PID:SERIAL with hex ids, such as 046d:c216, not '" +
-        std::string(text) + "'");
-  }
-  hid.vendor_id = static_cast<uint16_t>(*vendor);
-  hid.product_id = static_cast<uint16_t>(*product);
-  if (second != std::string_view::npos) hid.serial = std::string(text.substr(second + 1));
-}
-
 // 1..255, in decimal or with 0x in hex. Report ID 0 means "no report IDs"
 // in HID, so it is refused.
 uint8_t parse_report_id(std::string_view text) {
@@ -57,7 +36,10 @@ bool parse_hid_option(zelkolink_tools::Arguments& args, HidOptions& hid) {
     set_source(hid, HidSource::list);
   } else if (const auto id = args.value("--hid", "VID:PID[:SERIAL]")) {
     set_source(hid, HidSource::device_id);
-    parse_device_id(*id, hid);
+    zelkolink_tools::DeviceIds ids = zelkolink_tools::parse_device_ids(*id, "--hid");
+    hid.vendor_id = ids.vendor_id;
+    hid.product_id = ids.product_id;
+    hid.serial = std::move(ids.serial);
   } else if (const auto path = args.value("--hid-path", "a device path")) {
     set_source(hid, HidSource::device_path);
     if (path->empty()) throw usage_error("--hid-path needs a device path");

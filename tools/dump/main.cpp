@@ -12,6 +12,7 @@
 #include "arguments.hpp"
 #include "capture_reads.hpp"
 #include "capture_stats.hpp"
+#include "extcap.hpp"
 #include "hid_dump.hpp"
 #include "hid_live.hpp"
 #include "input.hpp"
@@ -109,6 +110,7 @@ void run_hid(const Options& options) {
 // is printed, so a bad input leaves standard output empty. HID reports are
 // printed as they are decoded.
 int run(std::span<const char* const> arguments) {
+  if (is_extcap_call(arguments)) return run_extcap(arguments, std::cout);
   const Options options = parse_options(arguments);
   if (options.help) {
     std::cout << help_text();

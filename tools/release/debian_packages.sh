@@ -63,6 +63,10 @@ take "${tools}" "${programs[@]}"
 plugins=debian/${tools}/${libdir}/wireshark/plugins
 mkdir -p "${plugins}"
 mv "${stage}/usr/share/zelkolink/wireshark/zelkolink.lua" "${plugins}/"
+# zelkolink-dump answers Wireshark's extcap calls: linked into the extcap
+# folder, it makes the device's port a capture interface.
+mkdir -p "debian/${tools}/${libdir}/wireshark/extcap"
+ln -s /usr/bin/zelkolink-dump "debian/${tools}/${libdir}/wireshark/extcap/zelkolink"
 leftover=$(find "${stage}" ! -type d)
 if [ -n "${leftover}" ]; then
   echo "debian_packages.sh: installed but in no package:" "${leftover}" >&2
