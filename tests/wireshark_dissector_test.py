@@ -288,13 +288,13 @@ def extcap_group(tool, args):
     listed = subprocess.run([args.tshark, "-D"], capture_output=True, env=env, timeout=120)
     check(b"zelkolink (ZelkoLink device port link)" in listed.stdout,
           f"tshark -D does not list the interface: {listed.stdout.decode()[-300:]}")
-    device = Simulator(args.sim, tool.work, "extcap", "--rate", "200")
     path = tool.work / "extcap.pcapng"
-    done = subprocess.run([args.tshark, "-i", "zelkolink", "-o", f"extcap.zelkolink.port:{device.path}",
-                           "-a", "duration:2", "-w", str(path)], capture_output=True, env=env, timeout=120)
-    check(done.returncode == 0, f"tshark -i zelkolink: {done.returncode} {done.stderr.decode()}")
-    check(wait_for(lambda: device.saw("stop")), "the device got no stop frame from the extcap")
-    device.stop()
+    with Simulator(args.sim, tool.work, "extcap", "--rate", "200") as device:
+        done = subprocess.run([args.tshark, "-i", "zelkolink", "-o",
+                               f"extcap.zelkolink.port:{device.path}", "-a", "duration:2", "-w",
+                               str(path)], capture_output=True, env=env, timeout=120)
+        check(done.returncode == 0, f"tshark -i zelkolink: {done.returncode} {done.stderr.decode()}")
+        check(wait_for(lambda: device.saw("stop")), "the device got no stop frame from the extcap")
     infos = tshark(args, path, "-T", "fields", "-e", "_ws.col.Info").splitlines()
     check(infos[:1] == ["request 01 00"] and infos.count("upload kind 2") > 100,
           f"the live capture shows {infos[:3]}... ({len(infos)} packets)")
