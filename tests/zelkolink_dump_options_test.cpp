@@ -108,7 +108,7 @@ TEST(DumpOptions, RefusesWhatWouldBeIgnoredOrCannotBeRead) {
            {{"--port", "p", "--request", "01,100"}, "--request needs two hex bytes"},
            {{"--hid"}, "--hid needs"},
            {{"--hid", "046d"}, "--hid needs VID:PID or VID:PID:SERIAL"},
-           {{"--hid", "046d:c216:"}, "--hid needs VID:PID"},
+           {{"--hid", "1:2:"}, "--hid needs VID:PID"},
            {{"--hid", "1:2", "--seconds", "0"}, "--seconds needs a number of seconds"},
            {{"--hid", "1:2", "--seconds", "1.2345"}, "--seconds needs a number of seconds"},
            {{"--hid", "1:2", "--seconds", "1."}, "--seconds needs a number of seconds"},
