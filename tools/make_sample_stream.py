@@ -3,8 +3,11 @@
 would send it after an upload request. It holds upload records of each kind,
 an echoed request frame, a frame nested in another command, a record of an
 unknown kind, a frame with a wrong end byte, and noise with stray 0xFA bytes.
-The output is deterministic, so the committed file can be regenerated and
-compared byte for byte."""
+Beside it, examples/sample_port_stream.pcapng holds the same bytes as a
+capture: the host's request, the stream in reads of 37 bytes 40 ms apart,
+and the stop frame. The output is deterministic, so the committed files can
+be regenerated and compared byte for byte."""
+import importlib.util
 import pathlib
 import random
 import struct
@@ -53,6 +56,20 @@ def main():
             stream += bytes(rng.randrange(256) for _ in range(20))
     out.write_bytes(bytes(stream))
     print(f"wrote {len(stream)} bytes to {out}")
+
+    root = pathlib.Path(__file__).resolve().parent.parent
+    spec = importlib.util.spec_from_file_location(
+        "capture", root / "bindings" / "python" / "zelkolink" / "capture.py")
+    capture = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(capture)
+    start = 1767225600.0  # 2026-01-01, any fixed time
+    blocks = [(start, "out", frame(UPLOAD_REQUEST, bytes([0x01, 0x02])))]
+    for k, at in enumerate(range(0, len(stream), 37)):
+        blocks.append((start + 0.040 * (k + 1), "in", bytes(stream[at:at + 37])))
+    blocks.append((blocks[-1][0] + 0.040, "out", frame(0xE4, b"")))
+    pcapng = out.with_suffix(".pcapng")
+    capture.write(pcapng, blocks, name="sample", description="115200 8N1")
+    print(f"wrote {len(blocks)} blocks to {pcapng}")
 
 
 if __name__ == "__main__":
