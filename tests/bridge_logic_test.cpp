@@ -1,7 +1,8 @@
 // zelkolink-bridge's decisions, in process, from the case table the web
 // page's bridge module is tested against too (bridge_cases.json): link health
 // from made-up times, the mapping, what makes a record fresh, HID layouts,
-// whole runs of frames and the map file's messages.
+// whole runs of frames and the map file's messages; and the command lines
+// the bridge takes and refuses.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,6 +18,7 @@
 #include "link_health.hpp"
 #include "map_file.hpp"
 #include "map_text.hpp"
+#include "options.hpp"
 #include "records.hpp"
 #include "tool_error.hpp"
 
@@ -228,6 +230,141 @@ TEST(MapFile, ErrorsAreToolErrorsNamingTheFile) {
     }
   }
   std::remove(path.c_str());
+}
+
+// ------------------------------------------------------------ command line
+
+using Argv = std::vector<const char*>;
+
+std::string joined(const Argv& argv) {
+  std::string text;
+  for (const char* argument : argv) text += std::string(argument) + " ";
+  return text;
+}
+
+// The options that differ from the defaults, in a fixed order.
+std::string differences(const Options& o) {
+  const Options bare;
+  std::string text;
+  const auto add = [&](const std::string& item) { text += (text.empty() ? "" : " ") + item; };
+  char buffer[64];
+  if (o.help) add("help");
+  if (o.source == SourceKind::hid) {
+    std::snprintf(buffer, sizeof buffer, "hid=%04x:%04x", o.hid.vendor_id, o.hid.product_id);
+    add(buffer);
+    if (o.hid.serial) add("serial=" + *o.hid.serial);
+  } else if (!o.from.empty()) {
+    add((o.source == SourceKind::port ? "port=" : "file=") + o.from);
+  }
+  if (!o.to_sbus.empty()) add("to=" + o.to_sbus);
+  if (o.baud != bare.baud) add("baud=" + std::to_string(o.baud));
+  if (o.request != bare.request) {
+    std::snprintf(buffer, sizeof buffer, "request=%02X,%02X", o.request[0], o.request[1]);
+    add(buffer);
+  }
+  if (o.interval_ms != bare.interval_ms) add("interval=" + std::to_string(o.interval_ms));
+  if (o.raw) add("raw");
+  if (o.sbus2) add("sbus2");
+  if (o.map_file) add("map=" + *o.map_file);
+  if (o.status) add("status");
+  if (o.lost_ms != bare.lost_ms) add("lost=" + std::to_string(o.lost_ms));
+  if (o.failsafe_ms != bare.failsafe_ms) add("failsafe=" + std::to_string(o.failsafe_ms));
+  if (o.file_rate != bare.file_rate) {
+    std::snprintf(buffer, sizeof buffer, "file-rate=%g", o.file_rate);
+    add(buffer);
+  }
+  if (o.seconds) add("ms=" + std::to_string(o.seconds->count()));
+  if (o.exit_on_loss) add("exit-on-loss");
+  if (o.trace) add("trace=" + *o.trace);
+  if (o.capture) add("capture=" + *o.capture);
+  return text;
+}
+
+TEST(BridgeOptions, EachSourceTakesItsOptionsInBothForms) {
+  struct Case {
+    Argv argv;
+    const char* parsed;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"--from-port", "/dev/ttyUSB0", "--to-sbus", "/dev/ttyUSB1"},
+            "port=/dev/ttyUSB0 to=/dev/ttyUSB1"},
+           {{"--from-port=COM3", "--to-sbus=COM4", "--baud", "9600", "--request=2,7f",
+             "--interval-ms", "4", "--raw", "--sbus2", "--status", "--exit-on-loss",
+             "--capture=c.pcapng"},
+            "port=COM3 to=COM4 baud=9600 request=02,7F interval=4 raw sbus2 status exit-on-loss "
+            "capture=c.pcapng"},
+           {{"--from-hid", "046D:c21d:AB:1", "--to-sbus", "x", "--interval-ms=1000"},
+            "hid=046d:c21d serial=AB:1 to=x interval=1000"},
+           {{"--to-sbus", "x", "--from-hid=1:2"}, "hid=0001:0002 to=x"},
+           {{"--from-file", "cap.bin", "--to-sbus", "x", "--file-rate", "0.5", "--seconds", "1.5",
+             "--lost-ms=50", "--failsafe-ms", "51", "--map", "m.json", "--trace", "t.txt"},
+            "file=cap.bin to=x map=m.json lost=50 failsafe=51 file-rate=0.5 ms=1500 trace=t.txt"},
+           // The failsafe only has to come after the frame-lost flag.
+           {{"--from-port", "a", "--to-sbus", "x", "--lost-ms", "999"}, "port=a to=x lost=999"},
+           {{"--from-port", "a", "--to-sbus", "x", "--failsafe-ms", "101"},
+            "port=a to=x failsafe=101"},
+           // Help is given whatever follows it.
+           {{"--raw", "--help", "--bogus"}, "help raw"},
+           {{"-h"}, "help"},
+       }) {
+    SCOPED_TRACE(joined(c.argv));
+    EXPECT_EQ(differences(parse_options(c.argv)), c.parsed);
+  }
+}
+
+TEST(BridgeOptions, RefusesWhatItCannotRunInOneLine) {
+  struct Case {
+    Argv argv;
+    const char* words;
+  };
+  // A port-to-SBUS command line with more options.
+  const auto port = [](Argv more) {
+    more.insert(more.begin(), {"--from-port", "a", "--to-sbus", "x"});
+    return more;
+  };
+  for (const Case& c : std::vector<Case>{
+           // Where from and where to (the VID:PID forms are arguments_test's).
+           {{}, "give a source: --from-port, --from-hid or --from-file"},
+           {{"--to-sbus", "x"}, "give a source: --from-port, --from-hid or --from-file"},
+           {port({"--from-file", "b"}), "give one source only"},
+           {port({"--from-port", "b"}), "give one source only"},
+           {{"--from-port", "a"}, "give the SBUS port: --to-sbus PORT"},
+           {{"--from-port", "a", "--to-sbus"}, "--to-sbus needs a port"},
+           {{"--from-hid", "12345:1", "--to-sbus", "x"}, "--from-hid needs VID:PID"},
+           // Values.
+           {port({"--interval-ms", "3"}), "--interval-ms needs a whole number from 4 to 1000"},
+           {port({"--interval-ms=1001"}), "not '1001'"},
+           {port({"--baud", "49"}), "--baud needs a whole number from 50 to 4000000"},
+           {port({"--request", "1"}), "--request needs two hex bytes"},
+           {port({"--lost-ms", "0"}), "--lost-ms needs a whole number from 1 to 600000"},
+           {port({"--failsafe-ms", "600001"}), "--failsafe-ms needs a whole number from 1 to"},
+           {{"--from-file", "a", "--to-sbus", "x", "--file-rate", "0"},
+            "--file-rate needs a number from 0.1 to 10000"},
+           {port({"--seconds", "0"}), "--seconds needs a number of seconds"},
+           {port({"--raw=1"}), "--raw takes no value"},
+           {port({"--bogus"}), "unknown option '--bogus'"},
+           // A capture records the device's port.
+           {{"--from-file", "a", "--to-sbus", "x", "--capture", "c"},
+            "--capture records the device's port: it needs --from-port"},
+           {{"--from-hid", "1:2", "--to-sbus", "x", "--capture", "c"}, "it needs --from-port"},
+           {port({"--capture"}), "--capture needs a FILE"},
+           // The failsafe must come after the frame-lost flag.
+           {port({"--lost-ms", "500", "--failsafe-ms", "400"}),
+            "--failsafe-ms (400) must be longer than --lost-ms (500)"},
+           {port({"--lost-ms", "1000"}),
+            "--failsafe-ms (1000) must be longer than --lost-ms (1000)"},
+       }) {
+    SCOPED_TRACE(joined(c.argv));
+    try {
+      parse_options(c.argv);
+      ADD_FAILURE() << "accepted";
+    } catch (const zelkolink_tools::ToolError& error) {
+      const std::string what = error.what();
+      EXPECT_EQ(error.exit_status(), zelkolink_tools::kExitBadUsage);
+      EXPECT_NE(what.find(c.words), std::string::npos) << what;
+      EXPECT_TRUE(what.ends_with("(see --help)")) << what;
+    }
+  }
 }
 
 }  // namespace

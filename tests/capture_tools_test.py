@@ -12,27 +12,17 @@ Groups: record (what a capture holds, and what the dump makes of it),
 failures (captures that cannot be made or written, files that are not
 captures), replay (zelkolink-sim --replay and its options), bridge
 (zelkolink-bridge --capture)."""
-import importlib.util
 import json
-import pathlib
 import signal
 import struct
 import sys
 import time
 
-from tool_harness import Pty, Simulator, Tool, check, expect_failure, main, one_error_line, wait_for
+from tool_harness import (Pty, Simulator, Tool, check, expect_failure, main, module_from_file,
+                          one_error_line, wait_for)
+from wire_models import request_frame, stop_frame
 
-REQUEST = bytes.fromhex("FA E5 02 00 01 00 5F")
-STOP = bytes.fromhex("FA E4 00 00 5F")
-
-
-def load_capture_module(path):
-    """zelkolink.capture from the source tree, alone: it needs nothing of the
-    package or the native library."""
-    spec = importlib.util.spec_from_file_location("capture", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+REQUEST, STOP = request_frame(), stop_frame()
 
 
 def inbound(capture, path):
@@ -58,12 +48,11 @@ def record_group(tool, args):
     """A capture of a noisy device holds every read and write in order, and
     decodes to the very rows the live run printed."""
     capture = args.capture
-    sim = Simulator(args.sim, tool.work, "noisy", "--rate", "500", "--noise", "--corrupt", "0.2",
-                    "--echo")
     path = tool.work / "noisy.pcapng"
-    live = captured_run(tool, sim, path, "--count", "200")
-    check(wait_for(lambda: sim.saw("stop")), "the device got no stop frame")
-    sim.stop()
+    with Simulator(args.sim, tool.work, "noisy", "--rate", "500", "--noise", "--corrupt", "0.2",
+                   "--echo") as sim:
+        live = captured_run(tool, sim, path, "--count", "200")
+        check(wait_for(lambda: sim.saw("stop")), "the device got no stop frame")
     blocks = list(capture.read(path))
     times = [seconds for seconds, _, _ in blocks]
     check(times == sorted(times) and abs(times[0] - time.time()) < 60,
@@ -111,24 +100,23 @@ def failures_group(tool, args):
     asked for anything; one that cannot be written ends it with status 1
     after the rows it had and the stop frame. Files that are not captures
     get one line and status 2, a capture cut short its rows and status 1."""
-    sim = Simulator(args.sim, tool.work, "failures", "--rate", "200")
     missing = str(tool.work / "no-such-folder" / "c.pcapng")
-    expect_failure(tool, ["--port", sim.path, "--capture", missing], 3,
-                   [f"cannot create capture {missing}", "No such file or directory"])
-    check(not sim.saw("request 01 00"), "a request went out although the capture could not be made")
+    with Simulator(args.sim, tool.work, "failures", "--rate", "200") as sim:
+        expect_failure(tool, ["--port", sim.path, "--capture", missing], 3,
+                       [f"cannot create capture {missing}", "No such file or directory"])
+        check(not sim.saw("request 01 00"),
+              "a request went out although the capture could not be made")
 
-    full = tool.run("--port", sim.path, "--capture", "/dev/full", "--seconds", "5")
-    check(full.status == 1, f"/dev/full: status {full.status}")
-    one_error_line(tool, "/dev/full", full.stderr,
-                   "cannot write capture /dev/full: No space left on device")
-    check(len(full.stdout.splitlines()) > 50, "the rows before the failure were not kept")
-    check(wait_for(lambda: sim.saw("stop")), "no stop frame after the capture failed")
-    sim.stop()
+        full = tool.run("--port", sim.path, "--capture", "/dev/full", "--seconds", "5")
+        check(full.status == 1, f"/dev/full: status {full.status}")
+        one_error_line(tool, "/dev/full", full.stderr,
+                       "cannot write capture /dev/full: No space left on device")
+        check(len(full.stdout.splitlines()) > 50, "the rows before the failure were not kept")
+        check(wait_for(lambda: sim.saw("stop")), "no stop frame after the capture failed")
 
     good = tool.work / "good.pcapng"
-    sim = Simulator(args.sim, tool.work, "short", "--rate", "200")
-    captured_run(tool, sim, good, "--count", "20")
-    sim.stop()
+    with Simulator(args.sim, tool.work, "short", "--rate", "200") as sim:
+        captured_run(tool, sim, good, "--count", "20")
     data = good.read_bytes()
     interface = struct.unpack_from("<I", data, 4)[0]
     files = {
@@ -157,25 +145,24 @@ def replay_group(tool, args):
     wait for the request; --speed scales its time."""
     capture = args.capture
     original = tool.work / "original.pcapng"
-    sim = Simulator(args.sim, tool.work, "original", "--rate", "200", "--noise", "--corrupt", "0.2")
-    captured_run(tool, sim, original, "--seconds", "2")
-    sim.stop()
+    with Simulator(args.sim, tool.work, "original", "--rate", "200", "--noise", "--corrupt",
+                   "0.2") as sim:
+        captured_run(tool, sim, original, "--seconds", "2")
     reads = [data for _, direction, data in capture.read(original) if direction == "in"]
     total = sum(map(len, reads))
 
     def replay(name, *options, until=total):
         """The device, its replay captured again, and how long the bytes took."""
-        device = Simulator(args.sim, tool.work, name, "--replay", str(original), *options)
         again = tool.work / f"{name}.pcapng"
-        start = time.monotonic()
-        run = tool.start("--port", device.path, "--capture", str(again))
-        check(wait_for(lambda: len(device.record.read_bytes()) >= until, 20),
-              f"{name}: {len(device.record.read_bytes())} of {until} bytes replayed")
-        took = time.monotonic() - start
-        time.sleep(0.3)
-        run.signal(signal.SIGINT)
-        run.finish()
-        device.stop()
+        with Simulator(args.sim, tool.work, name, "--replay", str(original), *options) as device:
+            start = time.monotonic()
+            with tool.start("--port", device.path, "--capture", str(again)) as run:
+                check(wait_for(lambda: len(device.record.read_bytes()) >= until, 20),
+                      f"{name}: {len(device.record.read_bytes())} of {until} bytes replayed")
+                took = time.monotonic() - start
+                time.sleep(0.3)
+                run.signal(signal.SIGINT)
+                run.finish()
         return device, [data for _, d, data in capture.read(again) if d == "in"], took
 
     device, again, took = replay("timed")
@@ -201,19 +188,14 @@ def replay_group(tool, args):
 def bridge_group(tool, args):
     """zelkolink-bridge --capture records its source port like the dump."""
     bridge = Tool([args.bridge], tool.work, "zelkolink-bridge")
-    sim = Simulator(args.sim, tool.work, "bridge", "--rate", "200", "--noise")
     path = tool.work / "bridge.pcapng"
-    sbus = Pty()
-    try:
+    with Simulator(args.sim, tool.work, "bridge", "--rate", "200", "--noise") as sim, Pty() as sbus:
         run = bridge.run("--from-port", sim.path, "--to-sbus", sbus.path, "--capture", str(path),
                          "--seconds", "1")
         check(run.status == 0, f"bridge: status {run.status}, {run.stderr!r}")
         full = bridge.run("--from-port", sim.path, "--to-sbus", sbus.path, "--capture", "/dev/full",
                           "--seconds", "3")
-    finally:
-        sbus.close()
-    check(wait_for(lambda: sim.events().count("stop") == 2), "the device got no stop frame")
-    sim.stop()
+        check(wait_for(lambda: sim.events().count("stop") == 2), "the device got no stop frame")
     blocks = list(args.capture.read(path))
     check(blocks[0][1:] == ("out", REQUEST) and blocks[-1][1:] == ("out", STOP) and
           len(inbound(args.capture, path)) > 1000,
@@ -230,7 +212,7 @@ def extra_arguments(parser):
     parser.add_argument("--sim", required=True)
     parser.add_argument("--bridge", required=True)
     parser.add_argument("--capture-module", required=True, dest="capture",
-                        type=load_capture_module, help="bindings/python/zelkolink/capture.py")
+                        type=module_from_file, help="bindings/python/zelkolink/capture.py")
 
 
 if __name__ == "__main__":

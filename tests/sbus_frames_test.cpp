@@ -1,6 +1,6 @@
 // zelkolink-sbus's --sweep triangle, over whole periods (the tool's runs in
-// the script tests cover only its first fraction of a second), and the
-// options that choose what it sends.
+// the script tests cover only its first fraction of a second), the options
+// that choose what it sends, and the command lines it refuses.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -66,13 +66,36 @@ TEST(Options, CentreAndSweepRangeDefaultToAServosTravel) {
             sweep_value(1000 / wide.interval_ms * wide.interval_ms, 0, 2047));
 }
 
-TEST(Options, RefusesARangeThatCannotSweep) {
+TEST(Options, RefusesWhatItCannotSendInOneLine) {
   struct Case {
     std::vector<const char*> arguments;
     const char* words;
+    const char* more = "";
   };
+  const std::string sixteen = "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0";
+  const std::string seventeen = sixteen + ",0";
+  const std::string too_high = "2048" + sixteen.substr(1);
+  const std::string empty = "1,,2" + sixteen.substr(5);
+  const std::string std_too_high = "65536" + sixteen.substr(1);
   for (const Case& c :
-       {Case{{"--port", "p", "--range", "100,900"}, "--range sets the --sweep's travel"},
+       {Case{{}, "--port is required"},
+        Case{{"--port"}, "--port needs a port name"},
+        Case{{"--port", ""}, "--port needs a port name"},
+        Case{{"--port", "p", "--channels", "1,2,3"}, "16 whole numbers separated by commas, got 3"},
+        Case{{"--port", "p", "--channels", seventeen.c_str()}, "16 whole numbers", "got 17"},
+        Case{{"--port", "p", "--channels", too_high.c_str()}, "--channels value 0 needs", "'2048'"},
+        Case{{"--port", "p", "--channels", empty.c_str()}, "--channels value 1 needs", "not ''"},
+        Case{{"--port", "p", "--std", std_too_high.c_str()}, "--std value 0 needs", "0 to 65535"},
+        Case{{"--port", "p", "--interval-ms=1001"}, "--interval-ms needs", "4 to 1000, not '1001'"},
+        Case{{"--port", "p", "--interval-ms", "3"}, "--interval-ms needs", "not '3'"},
+        Case{{"--port", "p", "--count", "0"}, "--count needs", "not '0'"},
+        Case{{"--port", "p", "--sweep", "--channels", sixteen.c_str()},
+             "got --sweep and --channels"},
+        Case{{"--port", "p", "--std", sixteen.c_str(), "--channels", sixteen.c_str()},
+             "choose one of --channels, --std and --sweep; got --std and --channels"},
+        Case{{"--port", "p", "--fast"}, "unknown option '--fast'"},
+        Case{{"--port", "p", "extra"}, "unexpected argument 'extra'"},
+        Case{{"--port", "p", "--range", "100,900"}, "--range sets the --sweep's travel"},
         Case{{"--port", "p", "--sweep", "--range", "900,900"}, "LO below HI, not '900,900'"},
         Case{{"--port", "p", "--sweep", "--range", "900,100"}, "LO below HI"},
         Case{{"--port", "p", "--sweep", "--range", "0,2048"}, "--range value 1 needs"},
@@ -82,8 +105,11 @@ TEST(Options, RefusesARangeThatCannotSweep) {
       parse(c.arguments);
       ADD_FAILURE() << c.words << ": accepted";
     } catch (const zelkolink_tools::ToolError& error) {
+      const std::string what = error.what();
       EXPECT_EQ(error.exit_status(), zelkolink_tools::kExitBadUsage);
-      EXPECT_NE(std::string(error.what()).find(c.words), std::string::npos) << error.what();
+      EXPECT_NE(what.find(c.words), std::string::npos) << what;
+      EXPECT_NE(what.find(c.more), std::string::npos) << what;
+      EXPECT_TRUE(what.ends_with("(see --help)")) << what;
     }
   }
 }

@@ -1,9 +1,13 @@
 """What the tool tests share: running a tool as a user would (natively or
 under an emulator such as Wine), the simulator as a device, pseudo-terminals
-held from the test's side, one-line error checks, live output read while the
-tool runs, and the runner that prints each group's failures."""
+held from the test's side and Wine COM ports linked to them, one-line error
+checks, live output read while the tool runs, and the runner that prints
+each group's failures. Runs, simulators, pseudo-terminals and COM ports are
+context managers: whatever a group leaves behind, they end or remove it."""
 import argparse
+import contextlib
 import fcntl
+import importlib.util
 import os
 import pathlib
 import select
@@ -38,7 +42,8 @@ def wait_for(predicate, seconds=10.0):
 class Run:
     """One start of a tool. Its output goes to files of its own: a Wine run
     may start processes that outlive it (the wineserver, the prefix's
-    services) and inherit them, so a pipe might never close."""
+    services) and inherit them, so a pipe might never close. Leaving a
+    `with` block kills a run that was not finished."""
 
     started = 0
 
@@ -54,6 +59,21 @@ class Run:
         if stdin is not None:
             self.process.stdin.write(stdin)
             self.process.stdin.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        if not self.out.closed:
+            self.process.kill()
+            self.process.wait()
+            self.out.close()
+            self.err.close()
+
+    def output(self):
+        """What the tool has written to standard output so far."""
+        return pathlib.Path(self.out.name).read_bytes().decode(errors="replace").replace("\r\n",
+                                                                                         "\n")
 
     def signal(self, number):
         if self.process.poll() is None:
@@ -161,7 +181,8 @@ def live_lines(label, command, count=1, seconds=5, stream="stdout", env=None):
 # -------------------------------------------------------- devices and ports
 
 class Simulator:
-    """zelkolink-sim in the background; its event log goes to a file."""
+    """zelkolink-sim in the background; its event log goes to a file.
+    Leaving a `with` block stops it."""
 
     def __init__(self, sim, work, name, *args):
         self.record = work / f"{name}.record"
@@ -184,11 +205,25 @@ class Simulator:
         return event in self.events()
 
     def stop(self):
+        """Ends it with SIGTERM (continuing it first if it was stopped) and
+        returns its exit status."""
         if self.process.poll() is None:
+            self.process.send_signal(signal.SIGCONT)
             self.process.send_signal(signal.SIGTERM)
         status = self.process.wait(timeout=5)
         self.process.stdout.close()
         return status
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        try:
+            self.stop()
+        finally:
+            if self.process.poll() is None:
+                self.process.kill()
+                self.process.wait()
 
 
 TCGETS2, TCSETS2 = 0x802C542A, 0x402C542B
@@ -199,7 +234,8 @@ CBAUD, BOTHER = 0o10017, 0o10000
 class Pty:
     """Both ends of a pseudo-terminal; a thread keeps reading the controlling
     end, so a tool writing to the terminal end never blocks on a full buffer,
-    and every chunk carries the time it arrived."""
+    and every chunk carries the time it arrived. Leaving a `with` block
+    closes both ends."""
 
     def __init__(self):
         self.controller, self.terminal = os.openpty()
@@ -247,10 +283,43 @@ class Pty:
     def close(self):
         if self.reading:
             self.hang_up()
-        os.close(self.terminal)
+        if self.terminal is not None:
+            os.close(self.terminal)
+            self.terminal = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
+@contextlib.contextmanager
+def wine_com_port(number, target):
+    """COM<number> of the Wine prefix, linked to target (a pseudo-terminal)
+    while the block runs; yields the port's name."""
+    dosdevices = pathlib.Path(os.environ["WINEPREFIX"]) / "dosdevices"
+    dosdevices.mkdir(parents=True, exist_ok=True)
+    link = dosdevices / f"com{number}"
+    link.unlink(missing_ok=True)
+    link.symlink_to(target)
+    try:
+        yield f"COM{number}"
+    finally:
+        link.unlink(missing_ok=True)
 
 
 # ----------------------------------------------------------------- runner
+
+def module_from_file(path):
+    """A Python module loaded from its file alone, such as zelkolink.capture
+    from the source tree, which needs nothing of its package or the native
+    library."""
+    spec = importlib.util.spec_from_file_location(pathlib.Path(path).stem, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
 
 def main(doc, groups, tool_name, extra=None):
     """Parses --tool, --emulator and --group (plus what extra(parser) adds),

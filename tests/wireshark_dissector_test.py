@@ -21,7 +21,6 @@ fields a corrupt frame lacks and its expert info, the interface's name.
 extcap: zelkolink-dump as Wireshark's capture interface, captured through
 tshark live."""
 import bisect
-import importlib.util
 import json
 import os
 import pathlib
@@ -30,24 +29,11 @@ import struct
 import subprocess
 import sys
 
-from tool_harness import Simulator, check, main, wait_for
+from tool_harness import Simulator, check, main, module_from_file, wait_for
+from wire_models import port_frame as frame, request_frame, stop_frame
 
-REQUEST = bytes.fromhex("FA E5 02 00 01 00 5F")
-STOP = bytes.fromhex("FA E4 00 00 5F")
+REQUEST, STOP = request_frame(), stop_frame()
 NO_RECORDS = ((0,) * 9, (0,) * 32)
-
-
-def load_capture_module(path):
-    """zelkolink.capture from the source tree, alone: it needs nothing of the
-    package or the native library."""
-    spec = importlib.util.spec_from_file_location("capture", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-def frame(command, payload, end=0x5F):
-    return bytes([0xFA, command]) + struct.pack("<H", len(payload)) + payload + bytes([end])
 
 
 def record(kind, value, length=None):
@@ -114,11 +100,10 @@ def made_up_stream(rng, count):
 def simulator_capture(tool, args, name, sim_args, rows):
     """zelkolink-dump's capture of the simulator: the request, the reads as
     they returned until `rows` rows were printed, and the stop."""
-    device = Simulator(args.sim, tool.work, name, *sim_args, "--rate", "2000")
     path = tool.work / f"{name}.pcapng"
-    run = tool.run("--port", device.path, "--capture", str(path), "--count", str(rows))
+    with Simulator(args.sim, tool.work, name, *sim_args, "--rate", "2000") as device:
+        run = tool.run("--port", device.path, "--capture", str(path), "--count", str(rows))
     check(run.status == 0, f"{name}: zelkolink-dump --capture: {run.status} {run.stderr!r}")
-    device.stop()
     return list(args.capture.read(path))
 
 
@@ -303,13 +288,13 @@ def extcap_group(tool, args):
     listed = subprocess.run([args.tshark, "-D"], capture_output=True, env=env, timeout=120)
     check(b"zelkolink (ZelkoLink device port link)" in listed.stdout,
           f"tshark -D does not list the interface: {listed.stdout.decode()[-300:]}")
-    device = Simulator(args.sim, tool.work, "extcap", "--rate", "200")
     path = tool.work / "extcap.pcapng"
-    done = subprocess.run([args.tshark, "-i", "zelkolink", "-o", f"extcap.zelkolink.port:{device.path}",
-                           "-a", "duration:2", "-w", str(path)], capture_output=True, env=env, timeout=120)
-    check(done.returncode == 0, f"tshark -i zelkolink: {done.returncode} {done.stderr.decode()}")
-    check(wait_for(lambda: device.saw("stop")), "the device got no stop frame from the extcap")
-    device.stop()
+    with Simulator(args.sim, tool.work, "extcap", "--rate", "200") as device:
+        done = subprocess.run([args.tshark, "-i", "zelkolink", "-o",
+                               f"extcap.zelkolink.port:{device.path}", "-a", "duration:2", "-w",
+                               str(path)], capture_output=True, env=env, timeout=120)
+        check(done.returncode == 0, f"tshark -i zelkolink: {done.returncode} {done.stderr.decode()}")
+        check(wait_for(lambda: device.saw("stop")), "the device got no stop frame from the extcap")
     infos = tshark(args, path, "-T", "fields", "-e", "_ws.col.Info").splitlines()
     check(infos[:1] == ["request 01 00"] and infos.count("upload kind 2") > 100,
           f"the live capture shows {infos[:3]}... ({len(infos)} packets)")
@@ -320,7 +305,7 @@ def extra_arguments(parser):
     parser.add_argument("--tshark", required=True)
     parser.add_argument("--dissector", required=True)
     parser.add_argument("--capture-module", required=True, dest="capture",
-                        type=load_capture_module, help="bindings/python/zelkolink/capture.py")
+                        type=module_from_file, help="bindings/python/zelkolink/capture.py")
     parser.add_argument("--sample", required=True, type=pathlib.Path)
 
 
