@@ -1,5 +1,6 @@
 #include "extcap.hpp"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
@@ -97,10 +98,9 @@ int capture_into(const ExtcapCall& call) {
 }  // namespace
 
 bool is_extcap_call(std::span<const char* const> arguments) {
-  for (const char* argument : arguments) {
-    if (std::string_view(argument).starts_with("--extcap-")) return true;
-  }
-  return false;
+  return std::ranges::any_of(arguments, [](const char* argument) {
+    return std::string_view(argument).starts_with("--extcap-");
+  });
 }
 
 int run_extcap(std::span<const char* const> arguments, std::ostream& out) {
