@@ -159,7 +159,7 @@ TEST(BridgeCases, RunsOfFramesFollowTheRecords) {
       const nanoseconds at = ms(*step.find("at"));
       if (const JsonValue* port = step.find("port")) {
         const Carried carried = decode_port_bytes(bytes(*port), values);
-        if (carried.frame && is_fresh(carried, uses(map))) last_fresh = at;
+        if (carried.frame && is_fresh(carried, parts_read(map))) last_fresh = at;
       } else if (const JsonValue* hid = step.find("hid")) {
         if (decode_hid_bytes(bytes(*hid), values) != zelkolink_tools::HidLayout::none)
           last_fresh = at;

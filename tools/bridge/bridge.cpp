@@ -249,7 +249,8 @@ int run_bridge(const Options& options, const ChannelMap& map, std::unique_ptr<So
   AgeTrace trace(options.trace);
   Newest newest;
   std::atomic<bool> finish{false};
-  SourceContext context{uses(map), newest, events, clock, finish, options.exit_on_loss, {}, {}};
+  SourceContext context{parts_read(map),      newest, events, clock, finish,
+                        options.exit_on_loss, {},     {}};
   ReaderThread reader(*source, context);
 
   const bool raised = zelkolink_tools::raise_thread_priority();

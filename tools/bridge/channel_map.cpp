@@ -58,8 +58,8 @@ ChannelMap default_hid_map() {
   return map;
 }
 
-Uses uses(const ChannelMap& map) {
-  Uses used;
+MapReads parts_read(const ChannelMap& map) {
+  MapReads used;
   for (const ChannelRule& rule : map) {
     used.inputs = used.inputs || rule.origin == Origin::input;
     used.channels = used.channels || rule.origin == Origin::channel;

@@ -64,12 +64,12 @@ ChannelMap default_hid_map();
 
 // Which parts of a record the map reads; an upload record that carries none
 // of them is not fresh.
-struct Uses {
+struct MapReads {
   bool inputs = false;
   bool channels = false;
   bool hid = false;
 };
-Uses uses(const ChannelMap& map);
+MapReads parts_read(const ChannelMap& map);
 
 // The channels for these values.
 SbusChannels map_channels(const ChannelMap& map, const SourceValues& values);

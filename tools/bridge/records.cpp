@@ -54,9 +54,9 @@ zelkolink_tools::HidLayout decode_hid_bytes(std::span<const uint8_t> report, Sou
   return decoded.layout;
 }
 
-bool is_fresh(const Carried& carried, const Uses& uses) {
-  if (!uses.inputs && !uses.channels) return carried.frame;  // a map of constants only
-  return (uses.inputs && carried.inputs) || (uses.channels && carried.channels);
+bool is_fresh(const Carried& carried, const MapReads& reads) {
+  if (!reads.inputs && !reads.channels) return carried.frame;  // a map of constants only
+  return (reads.inputs && carried.inputs) || (reads.channels && carried.channels);
 }
 
 }  // namespace zelkolink_bridge

@@ -29,6 +29,6 @@ Carried decode_port_bytes(std::span<const uint8_t> bytes, SourceValues& values);
 zelkolink_tools::HidLayout decode_hid_bytes(std::span<const uint8_t> report, SourceValues& values);
 
 // True when what arrived carries values the map uses.
-bool is_fresh(const Carried& carried, const Uses& uses);
+bool is_fresh(const Carried& carried, const MapReads& reads);
 
 }  // namespace zelkolink_bridge

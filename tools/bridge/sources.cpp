@@ -46,7 +46,7 @@ class PortSource final : public Source {
         const std::chrono::nanoseconds read_at = context.clock.now();
         const Carried carried = decode_port_bytes(std::span(buffer).first(got), values_);
         if (carried.frame) {
-          context.newest.publish(values_, is_fresh(carried, context.uses), read_at);
+          context.newest.publish(values_, is_fresh(carried, context.reads), read_at);
         }
       } catch (const ToolError& error) {
         // A port that went away is reopened; anything else (a capture that
@@ -113,7 +113,7 @@ class FileSource final : public Source {
       rest = rest.subspan(piece.size());
       if (!carried.frame) continue;
       std::this_thread::sleep_until(start + period * released++);
-      context.newest.publish(values_, is_fresh(carried, context.uses), context.clock.now());
+      context.newest.publish(values_, is_fresh(carried, context.reads), context.clock.now());
     }
     if (rest.empty()) context.events.line("source ended: end of " + name_);
     while (!context.finish && !zelkolink_tools::stop_requested()) {

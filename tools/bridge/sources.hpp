@@ -24,7 +24,7 @@ using HidTarget = zelkolink_tools::DeviceIds;  // --from-hid VID:PID[:SERIAL]
 
 // What a running source shares with the SBUS loop.
 struct SourceContext {
-  Uses uses;  // what makes a record fresh
+  MapReads reads;  // what makes a record fresh
   Newest& newest;
   EventLog& events;
   const zelkolink_tools::RunClock& clock;

@@ -109,7 +109,7 @@ uint32_t zb_map_read(int32_t source, int32_t with_file, uint32_t name_length,
 
 // What the map reads (CarriedBits for inputs, channels and HID values).
 uint32_t zb_map_uses() {
-  const Uses used = uses(map);
+  const MapReads used = parts_read(map);
   return (used.inputs ? kInputs : 0u) | (used.channels ? kChannels : 0u) |
          (used.hid ? kHidPart : 0u);
 }
@@ -117,7 +117,7 @@ uint32_t zb_map_uses() {
 int32_t zb_is_fresh(uint32_t carried) {
   const Carried parts{(carried & kFrame) != 0, (carried & kInputs) != 0,
                       (carried & kChannels) != 0};
-  return is_fresh(parts, uses(map)) ? 1 : 0;
+  return is_fresh(parts, parts_read(map)) ? 1 : 0;
 }
 
 // The link state at now_ms (0 waiting, 1 ok, 2 lost, 3 failsafe); last_ms is
