@@ -18,7 +18,7 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const TYPES = {
   '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8', '.css': 'text/css',
   '.wasm': 'application/wasm', '.webmanifest': 'application/manifest+json', '.svg': 'image/svg+xml',
-  '.png': 'image/png', '.bin': 'application/octet-stream',
+  '.png': 'image/png', '.bin': 'application/octet-stream', '.pcapng': 'application/octet-stream',
 };
 
 // Serves folder at http://127.0.0.1:<free port>/; resolves to { url, close }.

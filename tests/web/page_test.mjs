@@ -468,8 +468,8 @@ describe('the live page in chromium', { skip }, () => {
     assert.match(notice, /no WebHID.*Chrome, Edge, Opera/s);
     assert.equal(await page.$eval('#connect-port', (e) => e.disabled), true);
     await page.click('#demo');
-    await statusIs(page, 'demo finished');
-    await checkValues(page, path.join(site, 'sample_port_stream.bin'), Infinity, 'the demo');
+    await statusIs(page, 'replay finished');
+    await checkValues(page, path.join(site, 'sample_port_stream.pcapng'), Infinity, 'the demo');
     assert.deepEqual(errors, []);
     await page.close();
   });
@@ -492,8 +492,8 @@ describe('the live page in chromium', { skip }, () => {
     await page.reload({ waitUntil: 'load' });
     await page.waitForSelector('body[data-ready="true"]', { timeout: 10_000 });
     await page.$eval('#demo', (button) => button.click());
-    await statusIs(page, 'demo finished');
-    await checkValues(page, path.join(site, 'sample_port_stream.bin'), Infinity, 'the demo offline');
+    await statusIs(page, 'replay finished');
+    await checkValues(page, path.join(site, 'sample_port_stream.pcapng'), Infinity, 'the demo offline');
     await page.setOfflineMode(false);
     assert.deepEqual(errors, []);
     await context.close();
