@@ -8,9 +8,11 @@
 // the same road as the port's reads.
 import { PortParser, requestFrame, stopFrame } from './zelkolink.js';
 import { BridgeCore } from './bridge-core.js';
-import { LARGEST_CAPTURE, Recording, openCapture, portName, saveCapture } from './capture.js';
+import { LARGEST_CAPTURE, openCapture, portName, saveCapture } from './capture.js';
 import { Replay } from './replay.js';
-import { RateMeter, feedCounting, formatAge, isStale, parseRequest, scaleFor, staleNote } from './panel-logic.js';
+import {
+  RateMeter, Recording, feedCounting, formatAge, isStale, parseRequest, scaleFor, staleNote,
+} from './panel-logic.js';
 import { clock, publish } from './records.js';
 import { StripChart } from './chart.js';
 import { $, buildCells, markStale, onAnimationFrame, setText, showValues } from './dom.js';

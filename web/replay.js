@@ -36,11 +36,13 @@ export class Replay {
     this.#run();
   }
 
+  // Paused at a position, every read up to it has been fed.
   pause() {
     if (this.state !== 'playing') return;
     this.#at = this.position;
     this.state = 'paused';
     clearTimeout(this.#timer);
+    this.#feedUntil(this.#at);
   }
 
   // Moves to position: back means fresh readers and every read up to it

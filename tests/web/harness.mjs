@@ -87,6 +87,12 @@ export async function shownValues(page, attribute, count) {
   }), attribute, count);
 }
 
+// What the page downloads from now on lands in folder, under its own name.
+export async function allowDownloads(page, folder) {
+  const session = await page.createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
+}
+
 // ------------------------------------------------------- devices and ports
 
 // zelkolink-sim, opened raw by pty_relay.py; the relay's output is what the
