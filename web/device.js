@@ -214,6 +214,8 @@ function stopReplay() {
   replay?.stop();
   replay = null;
   view.play.textContent = 'Play';
+  view.position.value = '0';
+  setText(view.replayTime, '');
 }
 
 // Plays a capture's reads into the panel as a port would deliver them. A
