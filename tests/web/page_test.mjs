@@ -99,12 +99,22 @@ async function saveCapture(page) {
   return path.join(folder, name);
 }
 
-// A capture file chosen in #open-capture, in a folder of its own.
-async function openCapture(page, name, bytes) {
+// A capture file chosen in #open-capture (or dropped on the device panel),
+// in a folder of its own.
+async function openCapture(page, name, bytes, { drop = false } = {}) {
   const folder = path.join(work, `open-${saves++}`);
   mkdirSync(folder);
   writeFileSync(path.join(folder, name), bytes);
-  await (await page.$('#open-capture')).uploadFile(path.join(folder, name));
+  if (!drop) {
+    await (await page.$('#open-capture')).uploadFile(path.join(folder, name));
+    return folder;
+  }
+  await page.evaluate((file, base64) => {
+    const dropped = new DataTransfer();
+    dropped.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], file));
+    document.querySelector('#device-panel')
+      .dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, bubbles: true, cancelable: true }));
+  }, name, Buffer.from(bytes).toString('base64'));
   return folder;
 }
 
@@ -517,8 +527,8 @@ describe('the live page in chromium', { skip }, () => {
 
     // Files that are not captures, or broken ones, get one line naming them
     // (the one zelkolink-dump prints) and nothing else changes.
-    const shown = () => page.evaluate(() => [...document.querySelectorAll('[data-input], [data-channel], #status')]
-      .map((e) => e.textContent).join(' '));
+    const shown = () => page.evaluate(() => [...document.querySelectorAll(
+      '[data-input], [data-channel], #status, #replay-time')].map((e) => e.textContent).join(' '));
     const before = await shown();
     const broken = Buffer.from(capture);
     let at = 0;
@@ -526,7 +536,7 @@ describe('the live page in chromium', { skip }, () => {
     broken.writeUInt32LE(13, at + 4);
     for (const [name, bytes, line] of [['notes.txt', 'not a capture\n', 'notes.txt: not a pcapng capture'],
       ['broken.pcapng', broken, null]]) {
-      const where = await openCapture(page, name, bytes);
+      const where = await openCapture(page, name, bytes, { drop: name === 'broken.pcapng' });
       const expected = line ?? dumpCapture(where, name).lines[0];
       await page.waitForFunction((text) => document.querySelector('#capture-note').textContent === text,
         { timeout: 5000 }, expected).catch(() => {});
