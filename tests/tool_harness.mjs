@@ -1,7 +1,8 @@
 // What the JavaScript tests share with each other (tool_harness.py is the
 // Python side): the native tools of the linux build, zelkolink-sim on a
-// pseudo-terminal, the offline decode of its record by zelkolink-dump, port
-// frames built as a device sends them, and an SBUS frame's channels.
+// pseudo-terminal, the offline decode of its record by zelkolink-dump, a
+// capture as tshark shows it through the project's dissector, port frames
+// built as a device sends them, and an SBUS frame's channels.
 import { execFileSync, spawn } from 'node:child_process';
 import { once } from 'node:events';
 import { existsSync, mkdtempSync } from 'node:fs';
@@ -71,6 +72,23 @@ export async function stopSimulator(simulator) {
 export function offlineRecords(dump, capture) {
   return execFileSync(dump, ['--chunk', '1', '--json', capture], { encoding: 'utf8', maxBuffer: 1 << 30 })
     .trim().split('\n').map((line) => JSON.parse(line));
+}
+
+// A capture's packets as tshark shows them through wireshark/zelkolink.lua:
+// { name, description, direction ('in' or 'out'), length, commands, inputs,
+// channels }, the last three of every frame the packet completed, in order.
+export function dissect(capture, tshark = process.env.ZELKOLINK_TSHARK || 'tshark') {
+  const fields = ['frame.interface_name', 'frame.interface_description', 'frame.packet_flags_direction',
+    'frame.len', 'zelkolink.command', 'zelkolink.input', 'zelkolink.channel'];
+  const text = execFileSync(tshark, ['-r', capture, '-X', `lua_script:${path.join(sourceDir, 'wireshark/zelkolink.lua')}`,
+    '-2', '-T', 'fields', '-E', 'separator=/t', '-E', 'aggregator=,', ...fields.flatMap((field) => ['-e', field])],
+  { encoding: 'utf8', maxBuffer: 1 << 30, stdio: ['ignore', 'pipe', 'ignore'] });
+  const numbers = (list) => (list ? list.split(',').map(Number) : []);
+  return text.split('\n').filter(Boolean).map((line) => {
+    const [name, description, direction, length, commands, inputs, channels] = line.split('\t');
+    return { name, description, direction: Number(direction) === 2 ? 'out' : 'in', length: Number(length),
+      commands: numbers(commands), inputs: numbers(inputs), channels: numbers(channels) };
+  });
 }
 
 // The record shown after the first `bytes` bytes: the last one they completed.

@@ -2,19 +2,24 @@
 // written, every chunk read fed with its time to the readers of this
 // connection's own, and the newest record rendered once per animation frame.
 // The readers are a PortParser for the values shown and a BridgeCore that
-// tells the SBUS panel what each record carried (records.js). The demo plays
-// the sample capture down the same road.
+// tells the SBUS panel what each record carried (records.js). Every read and
+// write of a connection is kept for the last ten minutes, to be saved as a
+// capture; a capture opened (the demo's is the bundled sample) plays down
+// the same road as the port's reads.
 import { PortParser, requestFrame, stopFrame } from './zelkolink.js';
 import { BridgeCore } from './bridge-core.js';
-import { RateMeter, feedCounting, formatAge, isStale, parseRequest, scaleFor, staleNote } from './panel-logic.js';
+import { LARGEST_CAPTURE, openCapture, portName, saveCapture } from './capture.js';
+import { Replay } from './replay.js';
+import {
+  RateMeter, Recording, feedCounting, formatAge, isStale, parseRequest, scaleFor, staleNote,
+} from './panel-logic.js';
 import { clock, publish } from './records.js';
 import { StripChart } from './chart.js';
 import { $, buildCells, markStale, onAnimationFrame, setText, showValues } from './dom.js';
 
 const INPUT_COUNT = 9;
 const CHANNEL_COUNT = 32;
-const DEMO_PIECE = 37; // bytes per demo chunk, cutting frames anywhere
-const DEMO_PAUSE = 40; // ms between demo chunks
+const SAMPLE_CAPTURE = 'sample_port_stream.pcapng';
 
 // The newest record and the counters. The values stay on screen after a
 // disconnect or a lost port, marked stale; the counters go on counting down
@@ -27,9 +32,13 @@ const frameRate = new RateMeter();
 const byteRate = new RateMeter();
 const scales = { in: 255, ch: 255 };
 
-// The open connection, or null.
+// The open connection, or null; the last connection's recording (kept
+// after it ends, to be saved), or null; the capture playing, or null.
 let link = null;
-let demoTimer = null;
+let recording = null;
+let replay = null;
+let replayDetail = '';
+let dragging = false; // the position slider, while the user moves it
 
 const view = {
   status: $('#status'),
@@ -41,6 +50,12 @@ const view = {
   connect: $('#connect-port'),
   disconnect: $('#disconnect-port'),
   demo: $('#demo'),
+  save: $('#save-capture'),
+  open: $('#open-capture'),
+  play: $('#replay-play'),
+  position: $('#replay-position'),
+  replayTime: $('#replay-time'),
+  captureNote: $('#capture-note'),
   inputs: buildCells($('#inputs'), { prefix: 'in', count: INPUT_COUNT, attribute: 'input', chart: true }),
   channels: buildCells($('#channels'), { prefix: 'ch', count: CHANNEL_COUNT, attribute: 'channel', chart: true }),
 };
@@ -52,6 +67,8 @@ function setStatus(status, detail = '') {
   view.detail.textContent = detail;
   view.connect.disabled = link !== null || !('serial' in navigator);
   view.disconnect.disabled = link === null;
+  view.play.disabled = replay === null;
+  view.position.disabled = replay === null;
 }
 
 // A connection's readers: a fresh pair for every connection (and every
@@ -82,8 +99,9 @@ export function ingest(readers, chunk, time = clock()) {
 // ------------------------------------------------------------------ port
 
 // One road for every byte written to the device, as ingest is for every
-// byte read.
+// byte read; both are recorded as they happen.
 function write(current, bytes) {
+  current.recording.add(clock(), true, bytes);
   return current.writer.write(bytes);
 }
 
@@ -95,7 +113,7 @@ async function connect() {
     setStatus('idle', 'The request is two hex bytes, such as 01,00.');
     return;
   }
-  stopDemo();
+  stopReplay();
   view.connect.disabled = true; // one port picker at a time
   let port;
   try {
@@ -110,8 +128,10 @@ async function connect() {
     setStatus('idle', `The port did not open: ${error.message}`);
     return;
   }
-  const current = { port, readers: newReaders(), closing: false };
+  const current = { port, readers: newReaders(), closing: false,
+    recording: new Recording(portName(port), `${baudRate} 8N1`) };
   link = current;
+  recording = current.recording;
   current.onDisconnect = () => lose(current, 'The device went away.');
   port.addEventListener('disconnect', current.onDisconnect);
   current.writer = port.writable.getWriter();
@@ -134,7 +154,9 @@ async function readAll(current) {
     for (;;) {
       const { value, done } = await current.reader.read();
       if (done) break;
-      ingest(current.readers, value);
+      const time = clock();
+      current.recording.add(time, false, value);
+      ingest(current.readers, value, time);
     }
     return current.closing ? '' : 'The port stopped sending.';
   } catch (error) {
@@ -180,33 +202,92 @@ async function disconnect() {
   setStatus('disconnected', why);
 }
 
-// ------------------------------------------------------------------ demo
+// ------------------------------------------------------------- captures
 
-function stopDemo() {
-  clearTimeout(demoTimer);
-  demoTimer = null;
+// One line under the controls about the last capture opened, or ''.
+function captureNote(text, problem = false) {
+  view.captureNote.textContent = text;
+  view.captureNote.classList.toggle('problem', problem);
+}
+
+function stopReplay() {
+  replay?.stop();
+  replay = null;
+  view.play.textContent = 'Play';
+  view.position.value = '0';
+  setText(view.replayTime, '');
+}
+
+// Plays a capture's reads into the panel as a port would deliver them. A
+// file that cannot be played changes nothing but the capture note.
+function playCapture(name, bytes) {
+  if (link) {
+    captureNote(`${name}: not played while a port is connected; disconnect first`, true);
+    return;
+  }
+  const opened = openCapture(name, bytes);
+  if (opened.problem) {
+    captureNote(opened.problem, true);
+    return;
+  }
+  stopReplay();
+  captureNote(opened.notes.join('\n'));
+  let readers;
+  const playing = new Replay(opened.packets, {
+    start: () => { readers = newReaders(); },
+    feed: (chunk, time) => ingest(readers, chunk, time),
+    ended: () => {
+      view.play.textContent = 'Play';
+      setStatus('replay finished', `${replayDetail}; played to its end, Play plays it again.`);
+    },
+  });
+  replay = playing;
+  replayDetail = `${name}: ${opened.packets.length} blocks, ${(playing.duration / 1000).toFixed(1)} s`;
+  view.position.max = String(Math.ceil(playing.duration));
+  togglePlay();
+}
+
+function togglePlay() {
+  if (!replay) return;
+  if (replay.state === 'playing') replay.pause();
+  else replay.play();
+  if (replay.state !== 'finished') setStatus('replay', replayDetail);
+  view.play.textContent = replay.state === 'playing' ? 'Pause' : 'Play';
+}
+
+function seek() {
+  dragging = false;
+  if (!replay) return;
+  replay.seek(Number(view.position.value));
+  if (replay.state !== 'finished') setStatus('replay', replayDetail);
+}
+
+async function openFile(file) {
+  if (!file) return;
+  if (file.size > LARGEST_CAPTURE) {
+    captureNote(`${file.name}: ${(file.size / 2 ** 20).toFixed(0)} MiB, more than the `
+      + `${LARGEST_CAPTURE / 2 ** 20} MiB the page opens`, true);
+    return;
+  }
+  try {
+    playCapture(file.name, new Uint8Array(await file.arrayBuffer()));
+  } catch (error) {
+    captureNote(`${file.name}: ${error.message}`, true);
+  }
 }
 
 async function playDemo() {
   if (link) return;
-  stopDemo();
-  let capture;
+  let bytes;
   try {
-    const response = await fetch('sample_port_stream.bin');
+    const response = await fetch(SAMPLE_CAPTURE);
     if (!response.ok) throw new Error(`HTTP ${response.status}`);
-    capture = new Uint8Array(await response.arrayBuffer());
+    bytes = new Uint8Array(await response.arrayBuffer());
   } catch (error) {
-    setStatus('idle', `The sample capture did not load: ${error.message}`);
+    captureNote(`${SAMPLE_CAPTURE}: the sample capture did not load: ${error.message}`, true);
     return;
   }
-  const readers = newReaders();
-  setStatus('demo', `Playing the sample capture, ${capture.length} bytes.`);
-  const step = (at) => {
-    ingest(readers, capture.subarray(at, at + DEMO_PIECE));
-    if (at + DEMO_PIECE < capture.length) demoTimer = setTimeout(step, DEMO_PAUSE, at + DEMO_PIECE);
-    else setStatus('demo finished', 'The sample capture has played; press Demo to play it again.');
-  };
-  step(0);
+  playCapture(SAMPLE_CAPTURE, bytes);
 }
 
 // ------------------------------------------------------------- rendering
@@ -246,11 +327,31 @@ function render() {
     chart.sample(now, valueOf);
   }
   chart.draw(now, (name) => scales[name.slice(0, 2)]);
+  view.save.disabled = !recording?.size;
+  if (replay) {
+    const position = Math.round(replay.position);
+    if (!dragging) view.position.value = String(position);
+    setText(view.replayTime, `${(position / 1000).toFixed(1)} / ${(replay.duration / 1000).toFixed(1)} s`);
+  }
 }
 
 for (const name of ['in0', 'ch0', 'ch1']) document.querySelector(`[data-chart="${name}"]`).checked = true;
 view.connect.addEventListener('click', () => connect());
 view.disconnect.addEventListener('click', () => disconnect());
 view.demo.addEventListener('click', () => playDemo());
+view.save.addEventListener('click', () => recording?.size && saveCapture(recording));
+view.open.addEventListener('change', () => {
+  openFile(view.open.files[0]);
+  view.open.value = ''; // the same file chosen again plays again
+});
+view.play.addEventListener('click', () => togglePlay());
+view.position.addEventListener('input', () => { dragging = true; });
+view.position.addEventListener('change', () => seek());
+const panel = $('#device-panel');
+panel.addEventListener('dragover', (event) => event.preventDefault());
+panel.addEventListener('drop', (event) => {
+  event.preventDefault();
+  openFile(event.dataTransfer.files[0]);
+});
 setStatus('idle');
 onAnimationFrame(render);

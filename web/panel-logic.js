@@ -1,6 +1,7 @@
 // The panels' decisions, kept apart from the DOM and the ports so that they
 // read (and test) as plain functions of bytes and times: frames counted,
-// rates, scales, ages and stale values, the request's text.
+// rates, scales, ages and stale values, the request's text, what a
+// connection's capture keeps and its file's name.
 
 // The last byte of every port frame: the parser can only finish a frame on
 // it, so a chunk cut after each one finishes at most one frame per piece.
@@ -92,4 +93,43 @@ export function parseRequest(text) {
   const parts = text.trim().split(/[\s,]+/);
   if (parts.length !== 2 || !parts.every((part) => /^(0x)?[0-9a-f]{1,2}$/i.test(part))) return null;
   return parts.map((part) => parseInt(part.replace(/^0x/i, ''), 16));
+}
+
+export const CAPTURE_WINDOW = 10 * 60 * 1000; // ms kept of a connection
+
+// Every read and write of one connection, as it happened, for the last
+// CAPTURE_WINDOW ms: {time (ms since 1970), outbound, bytes}.
+export class Recording {
+  #blocks = [];
+  #first = 0; // blocks before this one have left the window
+
+  constructor(name, description) {
+    this.name = name;
+    this.description = description;
+  }
+
+  add(time, outbound, bytes) {
+    this.#blocks.push({ time, outbound, bytes });
+    while (this.#blocks[this.#first].time < time - CAPTURE_WINDOW) this.#first++;
+    // Dropped blocks are let go in batches, not one shift per read.
+    if (this.#first > 1024 && this.#first * 2 > this.#blocks.length) {
+      this.#blocks.splice(0, this.#first);
+      this.#first = 0;
+    }
+  }
+
+  get blocks() {
+    return this.#blocks.slice(this.#first);
+  }
+
+  get size() {
+    return this.#blocks.length - this.#first;
+  }
+}
+
+// zelkolink-2026-12-10-031502.pcapng for a capture saved at that local time.
+export function captureFileName(date) {
+  const two = (value) => String(value).padStart(2, '0');
+  return `zelkolink-${date.getFullYear()}-${two(date.getMonth() + 1)}-${two(date.getDate())}-`
+    + `${two(date.getHours())}${two(date.getMinutes())}${two(date.getSeconds())}.pcapng`;
 }

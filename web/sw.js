@@ -1,12 +1,13 @@
 // Keeps the page working offline: every file of the site is cached at
 // install; requests are answered from the cache at once and refreshed from
 // the network behind it, so the next visit gets what the server has now.
-const CACHE = 'zelkolink-web-v2';
+const CACHE = 'zelkolink-web-v3';
 const FILES = [
   './', 'index.html', 'style.css', 'manifest.webmanifest', 'icon.svg', 'icon-192.png', 'icon-512.png',
   'app.js', 'support.js', 'dom.js', 'panel-logic.js', 'records.js', 'chart.js', 'device.js', 'hid.js',
+  'capture.js', 'replay.js',
   'sbus-cadence.js', 'sbus-frames.js', 'sbus-writer.js', 'sbus.js', 'zelkolink.js', 'zelkolink.wasm',
-  'bridge-core.js', 'bridge-core.wasm', 'sample_port_stream.bin',
+  'bridge-core.js', 'bridge-core.wasm', 'sample_port_stream.pcapng',
 ];
 
 self.addEventListener('install', (event) => {

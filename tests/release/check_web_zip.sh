@@ -9,7 +9,7 @@ rm -rf "${work}"
 mkdir -p "${work}/site"
 unzip -q "${zip}" -d "${work}/site"
 for file in index.html manifest.webmanifest sw.js zelkolink.js zelkolink.wasm bridge-core.js bridge-core.wasm \
-            sbus-writer.js sample_port_stream.bin; do
+            sbus-writer.js capture.js replay.js sample_port_stream.pcapng; do
   [ -f "${work}/site/${file}" ] || { echo "FAIL: ${zip} has no ${file} at its top"; exit 1; }
 done
 # puppeteer-core as the wasm stage installed it, or installed here the same way.

@@ -9,7 +9,7 @@ import { nativeTool, offlineRecords } from '../tool_harness.mjs';
 const site = process.argv[2];
 const dump = nativeTool('zelkolink-dump');
 if (dump.skip) throw new Error(dump.skip);
-const expected = offlineRecords(dump.tool, path.join(site, 'sample_port_stream.bin')).at(-1);
+const expected = offlineRecords(dump.tool, path.join(site, 'sample_port_stream.pcapng')).at(-1);
 
 // One visit in a fresh browser; resolves to what went wrong, or '' when
 // the demo showed the expected values.
@@ -31,7 +31,7 @@ async function visit(url) {
     if (loadError) return `the page did not start: ${loadError}`;
     step = 'playing the demo';
     await page.click('#demo');
-    await page.waitForFunction(() => document.querySelector('#status').textContent === 'demo finished',
+    await page.waitForFunction(() => document.querySelector('#status').textContent === 'replay finished',
       { timeout: 60_000 });
     // The values are drawn on the next animation frame after the last record.
     const wanted = JSON.stringify([expected.inputs, expected.channels]);

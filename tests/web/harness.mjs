@@ -18,7 +18,7 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const TYPES = {
   '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8', '.css': 'text/css',
   '.wasm': 'application/wasm', '.webmanifest': 'application/manifest+json', '.svg': 'image/svg+xml',
-  '.png': 'image/png', '.bin': 'application/octet-stream',
+  '.png': 'image/png', '.bin': 'application/octet-stream', '.pcapng': 'application/octet-stream',
 };
 
 // Serves folder at http://127.0.0.1:<free port>/; resolves to { url, close }.
@@ -85,6 +85,12 @@ export async function shownValues(page, attribute, count) {
     const text = document.querySelector(`[data-${name}="${k}"]`).textContent;
     return text === '' ? null : Number(text);
   }), attribute, count);
+}
+
+// What the page downloads from now on lands in folder, under its own name.
+export async function allowDownloads(page, folder) {
+  const session = await page.createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
 }
 
 // ------------------------------------------------------- devices and ports

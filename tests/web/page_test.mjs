@@ -3,22 +3,25 @@
 // pseudo-terminal, in the page and in the SBUS worker alike; the HID double
 // hands the page reports; SBUS frames are decoded here. Values shown and
 // sent are checked against the simulator's record decoded offline by
-// zelkolink-dump, and against the bridge's case table. Figures (SBUS
+// zelkolink-dump, and against the bridge's case table; captures the page
+// saves are read back by tshark through the dissector, and captures it
+// opens play as zelkolink-dump decodes them. Figures (SBUS
 // cadence, render rate at 1,000 frames/s) are printed, never asserted.
 //
 //   ZELKOLINK_WEB_SITE=build/wasm/web ZELKOLINK_WEB_MODULES=build/wasm/web-test \
 //   ZELKOLINK_NATIVE_BIN=build/linux/bin node --test tests/web/page_test.mjs
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdirSync, readFileSync, readdirSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import {
-  launchBrowser, openSite as openSiteIn, serveFolder, shownValues, startRelayedSimulator, stopDevice,
+  allowDownloads, launchBrowser, openSite as openSiteIn, serveFolder, shownValues, startRelayedSimulator, stopDevice,
 } from './harness.mjs';
 import {
-  endChildren, kind2Frame, offlineRecords, recordAt, sbusChannels, standardSbus, waitFor, workDir,
+  dissect, endChildren, kind2Frame, offlineRecords, recordAt, sbusChannels, standardSbus, startSimulator,
+  stopSimulator, waitFor, workDir,
 } from '../tool_harness.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -61,6 +64,10 @@ async function waitForFrames(page, ports) {
 async function checkValues(page, record, delivered, what) {
   const expected = recordAt(offlineRecords(dump, record), delivered);
   assert.ok(expected, `${what}: no frame within the ${delivered} bytes delivered`);
+  await checkShown(page, expected, what);
+}
+
+async function checkShown(page, expected, what) {
   // Rendering follows on the next animation frame.
   await page.waitForFunction((inputs, channels) => inputs.every((v, k) =>
     document.querySelector(`[data-input="${k}"]`).textContent === String(v))
@@ -78,6 +85,47 @@ async function chooseMap(page, name, text) {
   const file = path.join(folder, name);
   writeFileSync(file, text);
   await (await page.$('#sbus-map')).uploadFile(file);
+}
+
+// Saves the device panel's capture; resolves to the file downloaded.
+let saves = 0;
+async function saveCapture(page) {
+  const folder = path.join(work, `saved-${saves++}`);
+  mkdirSync(folder);
+  await allowDownloads(page, folder);
+  await page.click('#save-capture');
+  let name;
+  await waitFor(() => (name = readdirSync(folder).find((file) => file.endsWith('.pcapng'))), 'the saved capture');
+  return path.join(folder, name);
+}
+
+// A capture file chosen in #open-capture (or dropped on the device panel),
+// in a folder of its own.
+async function openCapture(page, name, bytes, { drop = false } = {}) {
+  const folder = path.join(work, `open-${saves++}`);
+  mkdirSync(folder);
+  writeFileSync(path.join(folder, name), bytes);
+  if (!drop) {
+    await (await page.$('#open-capture')).uploadFile(path.join(folder, name));
+    return folder;
+  }
+  await page.evaluate((file, base64) => {
+    const dropped = new DataTransfer();
+    dropped.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], file));
+    document.querySelector('#device-panel')
+      .dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, bubbles: true, cancelable: true }));
+  }, name, Buffer.from(bytes).toString('base64'));
+  return folder;
+}
+
+const captureNote = (page) => page.$eval('#capture-note', (e) => [e.textContent, e.classList.contains('problem')]);
+
+// zelkolink-dump's rows of a capture (--json), and the lines it printed
+// about it, run where the file is so that they name it as the page does.
+function dumpCapture(folder, name) {
+  const run = spawnSync(dump, ['--json', name], { cwd: folder, encoding: 'utf8' });
+  return { rows: run.stdout.trim().split('\n').filter(Boolean).map((line) => JSON.parse(line)),
+    lines: run.stderr.trim().split('\n').filter(Boolean).map((line) => line.replace(/^zelkolink-dump: /, '')) };
 }
 
 // Runs of equal flags in the frames written: [[flags, frames], ...].
@@ -139,6 +187,24 @@ describe('the live page in chromium', { skip }, () => {
     assert.deepEqual(ports.simulator.events().filter((e) => /^(request|stop)/.test(e)), ['request 01 00', 'stop']);
     assert.ok(Math.max(...first.chunks) > 255, `chunks above 255 bytes (largest ${Math.max(...first.chunks)})`);
     await checkValues(page, ports.simulator.record, first.delivered, 'after a disconnect');
+
+    // Saved, the session is a capture: tshark through the dissector shows
+    // the request and the stop frame going out, every read as the port
+    // delivered it, and last values those shown; zelkolink-dump decodes the
+    // same records from it as from the bytes the simulator sent.
+    const saved = await saveCapture(page);
+    assert.match(path.basename(saved), /^zelkolink-\d{4}-\d\d-\d\d-\d{6}\.pcapng$/);
+    const packets = dissect(saved);
+    assert.deepEqual([...new Set(packets.map((p) => `${p.name} | ${p.description}`))],
+      ['Web Serial USB 1209:5a4c | 115200 8N1']);
+    assert.deepEqual(packets.filter((p) => p.direction === 'out').map((p) => [packets.indexOf(p), p.commands]),
+      [[0, [0xe5]], [packets.length - 1, [0xe4]]], 'the request first, the stop frame last, both outbound');
+    assert.deepEqual(packets.filter((p) => p.direction === 'in').map((p) => p.length), first.chunks);
+    assert.deepEqual([packets.flatMap((p) => p.inputs).slice(-9), packets.flatMap((p) => p.channels).slice(-32)],
+      [await shownValues(page, 'input', 9), await shownValues(page, 'channel', 32)], 'tshark\'s last values');
+    assert.deepEqual(offlineRecords(dump, saved).map(({ inputs, channels, offset }) => [offset, inputs, channels]),
+      offlineRecords(dump, ports.simulator.record).filter((r) => r.offset <= first.delivered)
+        .map(({ inputs, channels, offset }) => [offset, inputs, channels]));
 
     // A second connection with its own request bytes; the device goes away
     // (the port fires disconnect, the read never ends): lost, values stay.
@@ -415,6 +481,82 @@ describe('the live page in chromium', { skip }, () => {
     });
   }
 
+  test('a capture plays as zelkolink-dump decodes it, moves to any position; a file that is no capture changes nothing', async () => {
+    const { page, errors } = await openSite();
+    const simulator = await startSimulator(sim, work, { rate: 100, seed: 5, name: 'capture' });
+    const folder = workDir('capture');
+    execFileSync(dump, ['--port', simulator.port, '--capture', path.join(folder, 'sim.pcapng'), '--count', '150'],
+      { stdio: 'ignore' });
+    await stopSimulator(simulator);
+    const capture = readFileSync(path.join(folder, 'sim.pcapng'));
+    const { rows } = dumpCapture(folder, 'sim.pcapng');
+    await openCapture(page, 'sim.pcapng', capture);
+    await statusIs(page, 'replay');
+    // Paused part way, it has fed the reads up to where it stands, not more.
+    await sleep(500);
+    await page.click('#replay-play');
+    const paused = await page.$eval('#replay-position', (e) => Number(e.value));
+    assert.ok(paused > 0 && paused < rows.at(-1).time * 1000, `paused at ${paused} ms`);
+    await sleep(100); // drawn on the next animation frame
+    const shownThen = JSON.stringify([await shownValues(page, 'input', 9), await shownValues(page, 'channel', 32)]);
+    // The position shown is whole ms, dump times too: a read may lie a ms either side.
+    const near = [-1, 1].map((ms) => rows.findLast((row) => row.time * 1000 <= paused + ms))
+      .map((row) => JSON.stringify([row.inputs, row.channels]));
+    assert.ok(near.includes(shownThen), `paused at ${paused} ms, the page shows ${shownThen}`);
+    await page.click('#replay-play');
+    await statusIs(page, 'replay finished');
+    await checkShown(page, rows.at(-1), 'played to its end');
+    assert.deepEqual(await captureNote(page), ['', false]);
+
+    // Between two reads that brought records, the values are those of the
+    // first: reads are fed one by one at their times, back (fresh readers)
+    // and forward. Positions are ms, dump times seconds to the ms.
+    const moves = rows.map((row, k) => [rows[k - 1]?.time, row.time])
+      .filter(([before, time]) => before !== undefined && time - before >= 0.004)
+      .map(([before, time]) => Math.round(((before + time) / 2) * 1000));
+    assert.ok(moves.length >= 20, `${moves.length} positions between reads`);
+    for (const position of [...moves.filter((_, k) => k % 4 === 1), moves[moves.length >> 1]]) {
+      await page.$eval('#replay-position', (slider, value) => {
+        slider.value = String(value);
+        slider.dispatchEvent(new Event('change'));
+      }, position);
+      await checkShown(page, rows.findLast((row) => row.time * 1000 <= position), `at ${position} ms`);
+    }
+    await statusIs(page, 'replay');
+    await (await page.$('#device-panel')).screenshot({ path: path.join(shots, 'device-replay.png') });
+
+    // Files that are not captures, or broken ones, get one line naming them
+    // (the one zelkolink-dump prints) and nothing else changes.
+    const shown = () => page.evaluate(() => [...document.querySelectorAll(
+      '[data-input], [data-channel], #status, #replay-time')].map((e) => e.textContent).join(' '));
+    const before = await shown();
+    const broken = Buffer.from(capture);
+    let at = 0;
+    for (let k = 0; k < 4; k++) at += broken.readUInt32LE(at + 4);
+    broken.writeUInt32LE(13, at + 4);
+    for (const [name, bytes, line] of [['notes.txt', 'not a capture\n', 'notes.txt: not a pcapng capture'],
+      ['broken.pcapng', broken, null]]) {
+      const where = await openCapture(page, name, bytes, { drop: name === 'broken.pcapng' });
+      const expected = line ?? dumpCapture(where, name).lines[0];
+      await page.waitForFunction((text) => document.querySelector('#capture-note').textContent === text,
+        { timeout: 5000 }, expected).catch(() => {});
+      assert.deepEqual(await captureNote(page), [expected, true]);
+      await sleep(200);
+      assert.equal(await shown(), before, `${name} changes nothing else`);
+    }
+
+    // A capture whose last block is cut short plays its complete blocks and
+    // says where it ends.
+    const cutFolder = await openCapture(page, 'cut.pcapng', capture.subarray(0, capture.length - 52 - 20));
+    const cut = dumpCapture(cutFolder, 'cut.pcapng');
+    await statusIs(page, 'replay finished');
+    await checkShown(page, cut.rows.at(-1), 'a capture cut short');
+    assert.match(cut.lines[0], /^cut\.pcapng: the capture ends inside a block at byte \d+; /);
+    assert.deepEqual(await captureNote(page), [cut.lines[0], false]);
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+
   test('the HID panel decodes both layouts and counts other reports', async () => {
     const { page, errors, hid } = await openSite();
     await page.click('#connect-hid');
@@ -468,8 +610,8 @@ describe('the live page in chromium', { skip }, () => {
     assert.match(notice, /no WebHID.*Chrome, Edge, Opera/s);
     assert.equal(await page.$eval('#connect-port', (e) => e.disabled), true);
     await page.click('#demo');
-    await statusIs(page, 'demo finished');
-    await checkValues(page, path.join(site, 'sample_port_stream.bin'), Infinity, 'the demo');
+    await statusIs(page, 'replay finished');
+    await checkValues(page, path.join(site, 'sample_port_stream.pcapng'), Infinity, 'the demo');
     assert.deepEqual(errors, []);
     await page.close();
   });
@@ -492,8 +634,8 @@ describe('the live page in chromium', { skip }, () => {
     await page.reload({ waitUntil: 'load' });
     await page.waitForSelector('body[data-ready="true"]', { timeout: 10_000 });
     await page.$eval('#demo', (button) => button.click());
-    await statusIs(page, 'demo finished');
-    await checkValues(page, path.join(site, 'sample_port_stream.bin'), Infinity, 'the demo offline');
+    await statusIs(page, 'replay finished');
+    await checkValues(page, path.join(site, 'sample_port_stream.pcapng'), Infinity, 'the demo offline');
     await page.setOfflineMode(false);
     assert.deepEqual(errors, []);
     await context.close();

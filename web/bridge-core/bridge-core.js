@@ -4,7 +4,9 @@
 // upload frame carried, whether that is fresh for the map, the link's state
 // and flags, the channels of every frame, and the map file's checks with
 // their one-line messages. Each BridgeCore is an instance of its own: its own
-// port parser (one per connection), map and held channels.
+// port parser (one per connection), map and held channels. Captures are
+// written and read by the tools' own pcapng code in the same module
+// (writeCapture, readCapture), each in an instance of its own.
 
 const STATES = ['waiting', 'ok', 'lost', 'failsafe'];
 const LAYOUTS = ['', 'game-controller', 'compatible'];
@@ -172,4 +174,68 @@ export class BridgeCore {
     this.#core.zb_frame_channels(STATES.indexOf(state));
     return this.#read(OUT, SBUS_CHANNEL_COUNT);
   }
+}
+
+// ------------------------------------------------------------ captures
+
+// Copies text and bytes into a fresh instance's buffer, as BridgeCore does.
+function putInto(core, ...parts) {
+  const at = core.zb_buffer(parts.reduce((sum, part) => sum + part.length, 0));
+  let offset = at;
+  for (const part of parts) {
+    new Uint8Array(core.memory.buffer).set(part, offset);
+    offset += part.length;
+  }
+}
+
+function messageOf(core, length) {
+  return decoder.decode(new Uint8Array(core.memory.buffer, core.zb_message(), length));
+}
+
+/**
+ * A pcapng capture of one port as the parts of a Blob: the section header
+ * naming application, the port's interface (name, description such as
+ * "115200 8N1"), then a packet block per {time (ms since 1970), outbound,
+ * bytes}, in order.
+ */
+export function writeCapture({ application, name, description, packets }) {
+  const core = instantiate();
+  const copy = (length) => new Uint8Array(core.memory.buffer, core.zb_capture_block(), length).slice();
+  const appBytes = encoder.encode(application);
+  putInto(core, appBytes);
+  const parts = [copy(core.zb_capture_section(appBytes.length))];
+  const nameBytes = encoder.encode(name);
+  const descriptionBytes = encoder.encode(description);
+  putInto(core, nameBytes, descriptionBytes);
+  parts.push(copy(core.zb_capture_interface(nameBytes.length, descriptionBytes.length)));
+  for (const { time, outbound, bytes } of packets) {
+    putInto(core, bytes);
+    parts.push(copy(core.zb_capture_packet(Math.round(time * 1000), outbound ? 1 : 0, bytes.length)));
+  }
+  return parts;
+}
+
+/**
+ * A capture's packets, read from the start: {packets: [{time (ms since
+ * 1970), outbound, data}], fault, notes}. fault is why reading stopped
+ * early ('' when it reached the end); notes are the lines a capture read to
+ * its end still has to say (a last block cut short).
+ */
+export function readCapture(bytes) {
+  const core = instantiate();
+  putInto(core, bytes);
+  core.zb_capture_open(bytes.length);
+  const packets = [];
+  for (let at = core.zb_capture_next(); at !== 0; at = core.zb_capture_next()) {
+    const view = new DataView(core.memory.buffer);
+    const data = view.getUint32(at + 8, true);
+    packets.push({
+      time: view.getFloat64(at, true),
+      outbound: view.getUint32(at + 16, true) === 1,
+      data: new Uint8Array(core.memory.buffer, data, view.getUint32(at + 12, true)).slice(),
+    });
+  }
+  const fault = messageOf(core, core.zb_capture_fault());
+  const notes = messageOf(core, core.zb_capture_notes());
+  return { packets, fault, notes: notes ? notes.split('\n') : [] };
 }
