@@ -4,7 +4,6 @@
 #include <array>
 #include <random>
 
-#include "host_log.hpp"
 #include "stop_signal.hpp"
 
 namespace zelkolink_sim {
@@ -21,9 +20,7 @@ constexpr std::chrono::milliseconds kLongestWait{100};
 }  // namespace
 
 MadeUpDevice::MadeUpDevice(const SimOptions& options, PseudoTerminal& link, Recorder& recorder)
-    : options_(options),
-      link_(link),
-      recorder_(recorder),
+    : SimulatedDevice(options, link, recorder),
       seed_(options.seed.value_or(std::random_device{}())) {}
 
 void MadeUpDevice::run() {
@@ -51,30 +48,7 @@ MadeUpDevice::Clock::time_point MadeUpDevice::due() const {
                         std::chrono::duration<double>(n / options_.rate));
 }
 
-void MadeUpDevice::take_host_bytes() {
-  std::array<uint8_t, 1024> buffer{};
-  const std::size_t got = link_.read(buffer);
-  for (const HostFrame& frame : reader_.feed(std::span(buffer).first(got))) {
-    log_host_frame(frame);
-    if (frame.kind == HostFrame::Kind::stop) {
-      stream_.reset();
-      queue_.clear();
-      recorder_.flush();
-      continue;
-    }
-    if (options_.echo) {
-      queue_.insert(queue_.end(), frame.bytes.begin(), frame.bytes.end());
-      log_line("echo");
-    }
-    if (stream_) {
-      log_line("ignored: a request while sending");
-      continue;
-    }
-    start_stream();
-  }
-}
-
-void MadeUpDevice::start_stream() {
+void MadeUpDevice::start_sending() {
   StreamSettings settings;
   settings.kind = options_.kind;
   settings.seconds_per_frame = options_.rate > 0 ? 1.0 / options_.rate : 0.01;

@@ -9,14 +9,11 @@
 #include <vector>
 
 #include "device_stream.hpp"
-#include "host_frames.hpp"
-#include "pseudo_terminal.hpp"
-#include "recorder.hpp"
-#include "sim_options.hpp"
+#include "simulated_device.hpp"
 
 namespace zelkolink_sim {
 
-class MadeUpDevice {
+class MadeUpDevice final : public SimulatedDevice {
  public:
   MadeUpDevice(const SimOptions& options, PseudoTerminal& link, Recorder& recorder);
 
@@ -28,20 +25,16 @@ class MadeUpDevice {
 
   [[nodiscard]] Clock::time_point wake_at() const;
   [[nodiscard]] Clock::time_point due() const;
-  void take_host_bytes();
-  void start_stream();
+  [[nodiscard]] bool sending() const override { return stream_.has_value(); }
+  void start_sending() override;
+  void stop_sending() override { stream_.reset(); }
   void queue_due_frames();
   void send_pieces();
 
-  const SimOptions& options_;
-  PseudoTerminal& link_;
-  Recorder& recorder_;
   uint64_t seed_;
-  uint64_t sessions_ = 0;  // each session's pieces and faults get their own seed
-  HostFrameReader reader_;
+  uint64_t sessions_ = 0;               // each session's pieces and faults get their own seed
   std::optional<DeviceStream> stream_;  // set while sending
   Clock::time_point started_;
-  std::vector<uint8_t> queue_;  // bytes waiting to be written
 };
 
 }  // namespace zelkolink_sim

@@ -50,10 +50,10 @@ std::vector<ReplayBlock> load_replay(const std::string& path) {
 
 Replay::Replay(const SimOptions& options, PseudoTerminal& link, Recorder& recorder,
                std::vector<ReplayBlock> blocks)
-    : options_(options), link_(link), recorder_(recorder), blocks_(std::move(blocks)) {}
+    : SimulatedDevice(options, link, recorder), blocks_(std::move(blocks)) {}
 
 void Replay::run() {
-  if (!options_.wait_for_request) start();
+  if (!options_.wait_for_request) start_sending();
   while (!zelkolink_tools::stop_requested()) {
     const PseudoTerminal::Ready ready = link_.wait(!queue_.empty(), wake_at());
     if (ready.readable) take_host_bytes();
@@ -63,31 +63,8 @@ void Replay::run() {
   recorder_.flush();
 }
 
-void Replay::take_host_bytes() {
-  std::array<uint8_t, 1024> buffer{};
-  const std::size_t got = link_.read(buffer);
-  for (const HostFrame& frame : reader_.feed(std::span(buffer).first(got))) {
-    log_host_frame(frame);
-    if (frame.kind == HostFrame::Kind::stop) {
-      next_.reset();
-      queue_.clear();
-      recorder_.flush();
-      continue;
-    }
-    if (options_.echo) {
-      queue_.insert(queue_.end(), frame.bytes.begin(), frame.bytes.end());
-      log_line("echo");
-    }
-    if (next_) {
-      log_line("ignored: a request while sending");
-      continue;
-    }
-    start();
-  }
-}
-
 // Block 0 is due now; each later one at its recorded time from it.
-void Replay::start() {
+void Replay::start_sending() {
   next_ = 0;
   started_ = Clock::now();
 }
@@ -118,7 +95,7 @@ void Replay::write_due() {
     if (++*next_ < blocks_.size()) continue;
     if (options_.loop) {
       log_line("replay again from the start");
-      start();
+      start_sending();
     } else {
       log_line("replay ended");
       next_.reset();

@@ -10,10 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host_frames.hpp"
-#include "pseudo_terminal.hpp"
-#include "recorder.hpp"
-#include "sim_options.hpp"
+#include "simulated_device.hpp"
 
 namespace zelkolink_sim {
 
@@ -28,7 +25,7 @@ struct ReplayBlock {
 // the device. The capture's notes (a last block cut short) are logged.
 std::vector<ReplayBlock> load_replay(const std::string& path);
 
-class Replay {
+class Replay final : public SimulatedDevice {
  public:
   Replay(const SimOptions& options, PseudoTerminal& link, Recorder& recorder,
          std::vector<ReplayBlock> blocks);
@@ -39,22 +36,18 @@ class Replay {
  private:
   using Clock = std::chrono::steady_clock;
 
-  void take_host_bytes();
-  void start();
+  [[nodiscard]] bool sending() const override { return next_.has_value(); }
+  void start_sending() override;
+  void stop_sending() override { next_.reset(); }
   void write_due();
   void write_block(const ReplayBlock& block);
   void send_queue();
   [[nodiscard]] Clock::time_point due(const ReplayBlock& block) const;
   [[nodiscard]] Clock::time_point wake_at() const;
 
-  const SimOptions& options_;
-  PseudoTerminal& link_;
-  Recorder& recorder_;
   std::vector<ReplayBlock> blocks_;
-  HostFrameReader reader_;
   std::optional<std::size_t> next_;  // the block due next, while playing
   Clock::time_point started_;
-  std::vector<uint8_t> queue_;  // bytes written that the link has not taken yet
 };
 
 }  // namespace zelkolink_sim
