@@ -102,6 +102,8 @@ export const CAPTURE_WINDOW = 10 * 60 * 1000; // ms kept of a connection
 export class Recording {
   #blocks = [];
   #first = 0; // blocks before this one have left the window
+  #request = null; // the connection's first write: how the stream began
+  #requestLeft = false; // the window has moved past it
 
   constructor(name, description) {
     this.name = name;
@@ -109,8 +111,13 @@ export class Recording {
   }
 
   add(time, outbound, bytes) {
-    this.#blocks.push({ time, outbound, bytes });
-    while (this.#blocks[this.#first].time < time - CAPTURE_WINDOW) this.#first++;
+    const block = { time, outbound, bytes };
+    if (outbound && this.#request === null) this.#request = block;
+    this.#blocks.push(block);
+    while (this.#blocks[this.#first].time < time - CAPTURE_WINDOW) {
+      if (this.#blocks[this.#first] === this.#request) this.#requestLeft = true;
+      this.#first++;
+    }
     // Dropped blocks are let go in batches, not one shift per read.
     if (this.#first > 1024 && this.#first * 2 > this.#blocks.length) {
       this.#blocks.splice(0, this.#first);
@@ -118,12 +125,15 @@ export class Recording {
     }
   }
 
+  // The window's blocks, after the request when the window has left it
+  // behind: a long session's capture still says what was asked of the device.
   get blocks() {
-    return this.#blocks.slice(this.#first);
+    const kept = this.#blocks.slice(this.#first);
+    return this.#requestLeft ? [this.#request, ...kept] : kept;
   }
 
   get size() {
-    return this.#blocks.length - this.#first;
+    return this.#blocks.length - this.#first + (this.#requestLeft ? 1 : 0);
   }
 }
 

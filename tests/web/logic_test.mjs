@@ -78,13 +78,13 @@ describe('the device panel\'s counts', () => {
     assert.equal(staleNote(fresh, fresh + 2500), 'stale since 09:05:07.042 (2.5 s)');
   });
 
-  test('a connection\'s capture keeps its last ten minutes, in order, and is named by the local time', () => {
+  test('a connection\'s capture keeps its request and its last ten minutes, in order, and is named by the local time', () => {
     const recording = new Recording('Web Serial port', '115200 8N1');
     for (let second = 0; second <= 3000; second++) recording.add(second * 1000, second % 7 === 0, Uint8Array.of(second));
     const kept = recording.blocks;
-    assert.equal(recording.size, 601);
-    assert.deepEqual(kept.map((block) => block.time), Array.from({ length: 601 }, (_, k) => (2400 + k) * 1000));
-    assert.deepEqual(kept.slice(0, 8).map((block) => block.outbound), [false, true, false, false, false, false, false, false]);
+    assert.equal(recording.size, 602);
+    assert.deepEqual(kept.map((block) => block.time), [0, ...Array.from({ length: 601 }, (_, k) => (2400 + k) * 1000)]);
+    assert.deepEqual(kept.slice(0, 9).map((block) => block.outbound), [true, false, true, false, false, false, false, false, false]);
     assert.equal(captureFileName(new Date(2026, 11, 10, 3, 15, 2)), 'zelkolink-2026-12-10-031502.pcapng');
   });
 });

@@ -334,7 +334,12 @@ describe('the live page in chromium', { skip }, () => {
 
     const largestGap = checkSbusFrames(sbus.writes);
     const runs = flagRuns(sbus.writes);
-    assert.deepEqual(runs.map(([flags]) => flags).filter((flags, k) => k > 0 || flags !== 0x08), [0, 4, 12, 0]);
+    // Flowing, lost, failsafe, flowing again; a loaded machine may starve the
+    // page past the lost limit after that, but never into failsafe.
+    const flags = runs.map(([runFlags]) => runFlags).filter((runFlags, k) => k > 0 || runFlags !== 0x08);
+    assert.deepEqual(flags.slice(0, 4), [0, 4, 12, 0]);
+    assert.ok(flags.slice(4).every((runFlags) => runFlags === 0 || runFlags === 4), `flags after recovery: ${flags}`);
+    const failsafeRun = runs.findIndex(([runFlags]) => runFlags === 12);
     const mapped = (channels) => {
       const out = standardSbus(channels);
       out[0] = 1500;
@@ -345,9 +350,9 @@ describe('the live page in chromium', { skip }, () => {
     const flowing = runs.filter(([flags]) => flags === 0).flatMap(([, frames]) => frames);
     const unmatched = flowing.filter((bytes) => !expected.has(JSON.stringify(sbusChannels(bytes))));
     assert.equal(unmatched.length, 0, `${unmatched.length} of ${flowing.length} flowing frames carry no mapped record`);
-    const held = sbusChannels(runs[runs.length - 4][1].at(-1));
-    const [, lost] = runs.at(-3);
-    const [, failsafe] = runs.at(-2);
+    const held = sbusChannels(runs[failsafeRun - 2][1].at(-1));
+    const [, lost] = runs[failsafeRun - 1];
+    const [, failsafe] = runs[failsafeRun];
     assert.ok(lost.every((bytes) => JSON.stringify(sbusChannels(bytes)) === JSON.stringify(held)), 'frame lost holds');
     const failsafeChannels = [...held];
     failsafeChannels[3] = 172;
