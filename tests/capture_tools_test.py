@@ -99,7 +99,8 @@ def failures_group(tool, args):
     """A capture that cannot be created stops the run before the device is
     asked for anything; one that cannot be written ends it with status 1
     after the rows it had and the stop frame. Files that are not captures
-    get one line and status 2, a capture cut short its rows and status 1."""
+    get one line and status 2, a capture cut short its rows and status 1. A
+    run killed outright keeps all but its last second."""
     missing = str(tool.work / "no-such-folder" / "c.pcapng")
     with Simulator(args.sim, tool.work, "failures", "--rate", "200") as sim:
         expect_failure(tool, ["--port", sim.path, "--capture", missing], 3,
@@ -113,6 +114,18 @@ def failures_group(tool, args):
                        "cannot write capture /dev/full: No space left on device")
         check(len(full.stdout.splitlines()) > 50, "the rows before the failure were not kept")
         check(wait_for(lambda: sim.saw("stop")), "no stop frame after the capture failed")
+
+    # Blocks reach the file at least once a second: a run killed outright
+    # loses its last second at most.
+    killed = tool.work / "killed.pcapng"
+    with Simulator(args.sim, tool.work, "killed", "--rate", "200") as sim, \
+            tool.start("--port", sim.path, "--capture", str(killed)) as run:
+        time.sleep(2.5)
+        run.signal(signal.SIGKILL)
+        run.finish()
+    times = [at for at, direction, _ in args.capture.read(killed) if direction == "in"]
+    check(len(times) > 1 and times[-1] - times[0] >= 1.0,
+          f"a killed run's capture holds {len(times)} reads")
 
     good = tool.work / "good.pcapng"
     with Simulator(args.sim, tool.work, "short", "--rate", "200") as sim:

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "reconnect.hpp"
 #include "tool_error.hpp"
 
 namespace {
@@ -218,6 +219,20 @@ TEST(SerialPort, HangUpDeliversQueuedBytesThenReportsTheDeviceGone) {
   EXPECT_EQ(status, zelkolink_tools::kExitVanished);
   const uint8_t more[] = {6};
   EXPECT_THROW(port.write(more), ToolError);
+}
+
+// A port that went away is tried again every 500 ms from the loss, and the
+// time it was gone counts from the loss, not from the last failed attempt.
+TEST(Reconnect, TriesEveryHalfSecondAndCountsFromTheLoss) {
+  zelkolink_tools::Reconnect reconnect;
+  EXPECT_TRUE(reconnect.due(0ms));
+  reconnect.lost(1000ms);
+  EXPECT_FALSE(reconnect.due(1499ms));
+  EXPECT_TRUE(reconnect.due(1500ms));
+  reconnect.failed(1600ms);
+  EXPECT_FALSE(reconnect.due(2099ms));
+  EXPECT_TRUE(reconnect.due(2100ms));
+  EXPECT_EQ(reconnect.back_after(2500ms), "1.5 s");
 }
 
 }  // namespace

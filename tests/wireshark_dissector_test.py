@@ -285,6 +285,8 @@ def extcap_group(tool, args):
     extcap.mkdir(parents=True)
     (extcap / "zelkolink").symlink_to(tool.command[-1])
     env = dict(os.environ, HOME=str(home))
+    dlts = tool.run("--extcap-interface", "zelkolink", "--extcap-dlts")
+    check("dlt {number=147}" in dlts.stdout, f"--extcap-dlts: {dlts.stdout!r}")
     listed = subprocess.run([args.tshark, "-D"], capture_output=True, env=env, timeout=120)
     check(b"zelkolink (ZelkoLink device port link)" in listed.stdout,
           f"tshark -D does not list the interface: {listed.stdout.decode()[-300:]}")
