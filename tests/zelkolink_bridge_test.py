@@ -170,6 +170,9 @@ def failsafe_group(tool, args):
           f"status lines {status}")
     seconds = max(map(float, re.findall(r"^zelkolink-bridge: \[([0-9.]+)\]", run.stderr, re.M)))
     check(len(status) <= seconds + 1, f"{len(status)} status lines in {seconds:.1f} s, not one a second")
+    # Each covers its own second: at 14 ms a frame, about 71 SBUS frames.
+    rates = [float(re.search(r"SBUS ([0-9.]+) frames/s", line).group(1)) for line in status]
+    check(all(rate <= 80 for rate in rates), f"SBUS rates {rates} above the 14 ms schedule")
 
 
 def reconnect_group(tool, args):
