@@ -1,9 +1,7 @@
 // A capture played as a port would deliver it: each read from the device
 // handed on as the chunk it was, at its recorded time after the capture's
-// first read, as zelkolink-sim --replay plays it (a request kept from long
-// before the window would otherwise open a silent stretch). Writes the host
-// made are kept on the time line but not fed. Positions are ms from the
-// first read.
+// first block. Writes the host made are kept on the time line but not fed.
+// Positions are ms from the first block.
 import { clock } from './records.js';
 
 export class Replay {
@@ -17,7 +15,7 @@ export class Replay {
   // whenever feeding starts over, feed(bytes, time) with each read and the
   // clock time it stands for, ended() once the last read is fed.
   constructor(packets, { start, feed, ended }) {
-    const first = packets.find((packet) => !packet.outbound).time;
+    const first = packets[0].time;
     this.#reads = packets.filter((packet) => !packet.outbound)
       .map((packet) => ({ at: packet.time - first, bytes: packet.data }));
     this.duration = packets.at(-1).time - first;
