@@ -500,9 +500,9 @@ describe('the live page in chromium', { skip }, () => {
     // Paused part way, it has fed the reads up to where it stands, not more.
     await sleep(500);
     await page.click('#replay-play');
+    await sleep(100); // the slider and the values are drawn on the next animation frame
     const paused = await page.$eval('#replay-position', (e) => Number(e.value));
     assert.ok(paused > 0 && paused < rows.at(-1).time * 1000, `paused at ${paused} ms`);
-    await sleep(100); // drawn on the next animation frame
     const shownThen = JSON.stringify([await shownValues(page, 'input', 9), await shownValues(page, 'channel', 32)]);
     // The position shown is whole ms, dump times too: a read may lie a ms either side.
     const near = [-1, 1].map((ms) => rows.findLast((row) => row.time * 1000 <= paused + ms))
