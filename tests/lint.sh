@@ -18,12 +18,15 @@ import json, os, sys
 compiled = {os.path.realpath(entry["file"]) for entry in json.load(open(sys.argv[1]))}
 print("\n".join(path for path in sys.stdin.read().split() if os.path.realpath(path) in compiled))
 ' "${build_dir}/compile_commands.json")
-log=$(mktemp)
-trap 'rm -f "${log}"' EXIT
+# One clang-tidy a file, as many at a time as there are cores: each writes
+# its findings to a file of its own, so they are printed whole.
+logs=$(mktemp -d)
+trap 'rm -rf "${logs}"' EXIT
 status=0
-clang-tidy -p "${build_dir}" --quiet --extra-arg=-Wno-ignored-optimization-argument \
-  "${checked[@]}" > "${log}" 2>&1 || status=$?
-grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' "${log}" || true
+printf '%s\0' "${checked[@]}" | BUILD_DIR=${build_dir} LOGS=${logs} xargs -0 -n 1 -P "$(nproc)" \
+  sh -c 'clang-tidy -p "${BUILD_DIR}" --quiet --extra-arg=-Wno-ignored-optimization-argument \
+    "$1" > "${LOGS}/$(printf %s "$1" | tr / _).log" 2>&1' sh || status=$?
+cat "${logs}"/*.log | grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' || true
 if [ "${status}" -ne 0 ]; then
   echo "clang-tidy: findings above (status ${status})"
   exit 1
