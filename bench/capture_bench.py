@@ -28,9 +28,9 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 def load_capture():
     path = ROOT / "bindings" / "python" / "zelkolink" / "capture.py"
-    spec = importlib.util.spec_from_file_location("capture", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("capture", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

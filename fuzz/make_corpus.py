@@ -98,10 +98,10 @@ def sbus_convert_seeds():
 def pcapng_reader_seeds():
     """Captures as zelkolink.capture writes them: the sample's frames in
     reads both ways, one cut short, and one with a block of an unknown type."""
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         "capture", os.path.join(HERE, "..", "bindings", "python", "zelkolink", "capture.py"))
-    capture = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(capture)
+    capture = importlib.util.module_from_spec(found)
+    found.loader.exec_module(capture)
     stream = upload(kind0(1)) + bytes([0, 0xFA]) + upload(kind2(0x1234)) + upload(kind1(9))
     blocks = [(1700000000.0, "out", frame(0xE5, b"\x01\x00"))]
     blocks += [(1700000000 + 0.001 * (k + 1), "in", stream[k:k + 37])

@@ -315,9 +315,9 @@ def module_from_file(path):
     """A Python module loaded from its file alone, such as zelkolink.capture
     from the source tree, which needs nothing of its package or the native
     library."""
-    spec = importlib.util.spec_from_file_location(pathlib.Path(path).stem, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location(pathlib.Path(path).stem, path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -58,10 +58,10 @@ def main():
     print(f"wrote {len(stream)} bytes to {out}")
 
     root = pathlib.Path(__file__).resolve().parent.parent
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         "capture", root / "bindings" / "python" / "zelkolink" / "capture.py")
-    capture = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(capture)
+    capture = importlib.util.module_from_spec(found)
+    found.loader.exec_module(capture)
     start = 1767225600.0  # 2026-01-01, any fixed time
     blocks = [(start, "out", frame(UPLOAD_REQUEST, bytes([0x01, 0x02])))]
     for k, at in enumerate(range(0, len(stream), 37)):
